@@ -1,0 +1,274 @@
+// The conformance suite: one row per kernel module, and the protocol every
+// module must keep, checked on each row. A row gives the module's name, the
+// words of its block, whether it exports PPCFunction and which other named
+// routines, whether it takes working memory, and a small valid run.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kernel_test.h"
+#include "platform/platform.h"
+
+namespace {
+
+using Exempt = std::vector<FlushRange>;
+using Prepare = void (*)(SharedArena& arena, uint8_t* block, Exempt& rewritten_in_place);
+
+struct ConformanceRow {
+    const char* name;
+    uint32_t block_words;
+    bool exports_ppc_function;
+    std::vector<const char*> named_exports;
+    bool allocates;
+    // The error word after the small run; nullopt when the run leaves it as
+    // the host set it.
+    std::optional<uint32_t> error_after_run;
+    // Fills the block's arguments and the buffers they name (taken from the
+    // arena) for a small valid run, and lists any source the module rewrites
+    // in place without a flush.
+    Prepare prepare;
+};
+
+// --- planar and chunky ------------------------------------------------------
+
+void prepare_chunkytoplanes(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    std::vector<uint8_t> chunky(9 * 3);
+    for (size_t i = 0; i < chunky.size(); ++i) chunky[i] = uint8_t(i * 37 + 1);
+    host_set_word(block, 2, host_address(arena.copy(chunky)));
+    host_set_word(block, 3, host_address(arena.alloc(3 * 2 * 3)));
+    host_set_word(block, 4, 9);
+    host_set_word(block, 5, 3);
+    host_set_word(block, 6, 3);
+}
+
+void prepare_planestochunky(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    std::vector<uint8_t> planar(3 * 2 * 3);
+    for (size_t i = 0; i < planar.size(); ++i) planar[i] = uint8_t(i * 53 + 7);
+    host_set_word(block, 2, host_address(arena.copy(planar)));
+    host_set_word(block, 3, host_address(arena.alloc(9 * 3)));
+    host_set_word(block, 4, 9);
+    host_set_word(block, 5, 3);
+    host_set_word(block, 6, 3);
+}
+
+void prepare_truetoplanes(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    std::vector<uint8_t> rgb(9 * 2 * 3);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i * 29 + 3);
+    host_set_word(block, 2, host_address(arena.copy(rgb)));
+    host_set_word(block, 3, host_address(arena.alloc(24 * 2 * 2)));
+    host_set_word(block, 4, 9);
+    host_set_word(block, 5, 2);
+}
+
+void prepare_planestotrue(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    std::vector<uint8_t> planar(24 * 2 * 2);
+    for (size_t i = 0; i < planar.size(); ++i) planar[i] = uint8_t(i * 41 + 5);
+    host_set_word(block, 2, host_address(arena.copy(planar)));
+    host_set_word(block, 3, host_address(arena.alloc(9 * 2 * 3)));
+    host_set_word(block, 4, 9);
+    host_set_word(block, 5, 2);
+}
+
+const std::vector<ConformanceRow>& rows()
+{
+    static const std::vector<ConformanceRow> table = {
+        // name, words, PPCFunction, named exports, allocates, error after run, small run
+        // planar and chunky
+        {"chunkytoplanes", 8, false, {}, false, std::nullopt, prepare_chunkytoplanes},
+        {"planestochunky", 8, false, {}, false, std::nullopt, prepare_planestochunky},
+        {"truetoplanes", 7, true, {}, false, std::nullopt, prepare_truetoplanes},
+        {"planestotrue", 7, true, {}, false, std::nullopt, prepare_planestotrue},
+        // ByteRun1
+
+        // HAM
+
+        // raster codecs
+
+        // LZW
+
+        // colour reduction
+
+        // PICT
+
+        // geometry and filters
+
+    };
+    return table;
+}
+
+constexpr uint32_t kHostError = 0xC0FFEE00;  // what the host put in the error word
+
+class Conformance : public ::testing::TestWithParam<ConformanceRow> {
+protected:
+    uint32_t size() const { return GetParam().block_words * 4; }
+    uint32_t last() const { return GetParam().block_words - 1; }
+
+    // A block laid out for the row's small run, error word preset.
+    uint8_t* prepared(SharedArena& arena, Exempt& exempt) const
+    {
+        uint8_t* block = arena.block(size());
+        GetParam().prepare(arena, block, exempt);
+        host_set_word(block, last(), kHostError);
+        return block;
+    }
+
+    void expect_block_flushed_last(const FlushLog& log, const uint8_t* block) const
+    {
+        const auto entries = log.entries();
+        ASSERT_FALSE(entries.empty());
+        EXPECT_EQ(entries.back().start, block);
+        EXPECT_EQ(entries.back().length, size());
+    }
+};
+
+std::vector<uint32_t> outside(const std::vector<uint32_t>& changed, const uint8_t* block, uint32_t first_word,
+                              uint32_t words)
+{
+    std::vector<uint32_t> rest;
+    const uint32_t from = host_address(block) + 4 * first_word;
+    for (uint32_t a : changed)
+        if (a < from || a >= from + 4 * words) rest.push_back(a);
+    return rest;
+}
+
+TEST_P(Conformance, QuerySetsStatusOnlyAndFlushesTheBlock)
+{
+    const host_module* module = load_module(GetParam().name);
+    ASSERT_NE(module, nullptr);
+    SharedArena arena;
+    Exempt exempt;
+    uint8_t* block = prepared(arena, exempt);
+    host_set_word(block, 1, 0);
+    const SharedSnapshot before = take_snapshot();
+    FlushLog log;
+    EXPECT_EQ(module->function(block), 1u);
+    EXPECT_EQ(host_word(block, 0), 1u);
+    EXPECT_EQ(host_word(block, last()), kHostError);
+    EXPECT_TRUE(outside(changed_addresses(before, take_snapshot()), block, 0, 1).empty()) << "nothing else is touched";
+    expect_block_flushed_last(log, block);
+}
+
+TEST_P(Conformance, UnknownCommandsGiveError17AndTouchNoBuffer)
+{
+    const host_module* module = load_module(GetParam().name);
+    ASSERT_NE(module, nullptr);
+    for (uint32_t command : {2u, 0xFFFFFFFFu}) {
+        SharedArena arena;
+        Exempt exempt;
+        uint8_t* block = prepared(arena, exempt);
+        host_set_word(block, 0, 0x51);
+        host_set_word(block, 1, command);
+        const SharedSnapshot before = take_snapshot();
+        FlushLog log;
+        EXPECT_EQ(module->function(block), 1u);
+        EXPECT_EQ(host_word(block, last()), 17u) << command;
+        EXPECT_EQ(host_word(block, 0), 0x51u) << "status word unchanged";
+        EXPECT_TRUE(outside(changed_addresses(before, take_snapshot()), block, last(), 1).empty());
+        expect_block_flushed_last(log, block);
+    }
+}
+
+TEST_P(Conformance, RunFlushesWhatItWroteAndTheBlockLast)
+{
+    const ConformanceRow& row = GetParam();
+    const host_module* module = load_module(row.name);
+    ASSERT_NE(module, nullptr);
+    SharedArena arena;
+    Exempt exempt;
+    uint8_t* block = prepared(arena, exempt);
+    host_set_word(block, 1, 1);
+    const uint32_t live = platform_live_blocks(ALLOCATOR_PPC);
+    const uint32_t requests = platform_requests(ALLOCATOR_PPC);
+    const SharedSnapshot before = take_snapshot();
+    FlushLog log;
+
+    EXPECT_EQ(module->function(block), 1u);
+
+    EXPECT_EQ(host_word(block, last()), row.error_after_run.value_or(kHostError));
+    expect_block_flushed_last(log, block);
+    EXPECT_EQ(platform_live_blocks(ALLOCATOR_PPC), live) << "working memory is freed before the run returns";
+    if (!row.allocates) {
+        EXPECT_EQ(platform_requests(ALLOCATOR_PPC), requests) << "takes no working memory";
+    }
+
+    const auto flushed = log.entries();
+    const auto changed = changed_addresses(before, take_snapshot());
+    EXPECT_FALSE(changed.empty()) << "the small run writes something";
+    int unflushed = 0;
+    for (uint32_t a : changed) {
+        const auto* p = static_cast<const uint8_t*>(shared_pointer(a));
+        if (!covered_by(flushed, p) && !covered_by(exempt, p)) ++unflushed;
+    }
+    EXPECT_EQ(unflushed, 0) << "bytes changed outside every flushed range";
+}
+
+TEST_P(Conformance, OutOfMemoryAtAnyRequestLeavesNoWorkingMemory)
+{
+    const ConformanceRow& row = GetParam();
+    if (!row.allocates) GTEST_SKIP() << "takes no working memory";
+    const host_module* module = load_module(row.name);
+    ASSERT_NE(module, nullptr);
+    for (uint32_t n = 1; n < 256; ++n) {
+        SharedArena arena;
+        Exempt exempt;
+        uint8_t* block = prepared(arena, exempt);
+        host_set_word(block, 1, 1);
+        const uint32_t live = platform_live_blocks(ALLOCATOR_PPC);
+        const uint32_t requests = platform_requests(ALLOCATOR_PPC);
+        platform_fail_nth_alloc(ALLOCATOR_PPC, n);
+        EXPECT_EQ(module->function(block), 1u);
+        platform_fail_nth_alloc(ALLOCATOR_PPC, 0);
+        EXPECT_EQ(platform_live_blocks(ALLOCATOR_PPC), live) << "request " << n << " failed";
+        if (platform_requests(ALLOCATOR_PPC) - requests < n) break;  // the run never reached that request
+        EXPECT_NE(host_word(block, last()), kHostError) << "request " << n << " failed unreported";
+    }
+}
+
+TEST_P(Conformance, ABlockThatDoesNotFitIsNeverTouched)
+{
+    const host_module* module = load_module(GetParam().name);
+    ASSERT_NE(module, nullptr);
+    SharedArena arena;
+    Exempt exempt;
+    const uint8_t* whole = prepared(arena, exempt);
+    for (uint32_t command : {0u, 1u, 2u}) {
+        uint8_t* short_block = arena.copy({whole, size() - 4});
+        host_set_word(short_block, 1, command);
+        const SharedSnapshot before = take_snapshot();
+        EXPECT_EQ(module->function(short_block), 1u);
+        EXPECT_TRUE(changed_addresses(before, take_snapshot()).empty()) << "command " << command;
+    }
+}
+
+TEST_P(Conformance, ExportsAndVersionString)
+{
+    const ConformanceRow& row = GetParam();
+    const host_module* module = load_module(row.name);
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(host_module_symbol(module, "PPCFunction") != nullptr, row.exports_ppc_function);
+    for (const char* symbol : row.named_exports) EXPECT_NE(host_module_symbol(module, symbol), nullptr) << symbol;
+
+    std::ifstream file(module->path, std::ios::binary);
+    const std::string contents((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string tag = std::string("$VER: ") + row.name + " ";
+    const size_t at = contents.find(tag);
+    ASSERT_NE(at, std::string::npos) << "no version string naming the module";
+    const size_t end = contents.find('\0', at);
+    const std::string version = contents.substr(at, end - at);
+    EXPECT_EQ(version.back(), ')') << version;
+    EXPECT_NE(version.find(" ("), std::string::npos) << version;
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, Conformance, ::testing::ValuesIn(rows()),
+                         [](const ::testing::TestParamInfo<ConformanceRow>& info) { return info.param.name; });
+
+} // namespace
