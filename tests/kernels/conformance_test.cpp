@@ -34,7 +34,7 @@ struct ConformanceRow {
     Prepare prepare;
 };
 
-// --- planar and chunky ------------------------------------------------------
+// --- planar and chunky: chunkytoplanes, planestochunky, truetoplanes, planestotrue ---
 
 void prepare_chunkytoplanes(SharedArena& arena, uint8_t* block, Exempt&)
 {
@@ -78,6 +78,38 @@ void prepare_planestotrue(SharedArena& arena, uint8_t* block, Exempt&)
     host_set_word(block, 5, 2);
 }
 
+// --- ByteRun1: rununpack, runpack, pbmload, pbmstore -----------------------------
+
+// (prepare functions of this group)
+
+// --- HAM: hamexpand, hamsix, hameight, hamsixfast, hameightfast ------------------
+
+// (prepare functions of this group)
+
+// --- BMP and PCX: bmpstore, bmpload, bmprunload, pcxload4/8/24, pcxstore4/8/24 ---
+
+// (prepare functions of this group)
+
+// --- Targa, WPG, RGB8, Photo-CD, DEEP --------------------------------------------
+
+// (prepare functions of this group)
+
+// --- LZW -------------------------------------------------------------------------
+
+// (prepare functions of this group)
+
+// --- colour reduction ------------------------------------------------------------
+
+// (prepare functions of this group)
+
+// --- PICT ------------------------------------------------------------------------
+
+// (prepare functions of this group)
+
+// --- geometry and filters --------------------------------------------------------
+
+// (prepare functions of this group)
+
 const std::vector<ConformanceRow>& rows()
 {
     static const std::vector<ConformanceRow> table = {
@@ -87,11 +119,13 @@ const std::vector<ConformanceRow>& rows()
         {"planestochunky", 8, false, {}, false, std::nullopt, prepare_planestochunky},
         {"truetoplanes", 7, true, {}, false, std::nullopt, prepare_truetoplanes},
         {"planestotrue", 7, true, {}, false, std::nullopt, prepare_planestotrue},
-        // ByteRun1
+        // ByteRun1: rununpack, runpack, pbmload, pbmstore
 
-        // HAM
+        // HAM: hamexpand, hamsix, hameight, hamsixfast, hameightfast
 
-        // raster codecs
+        // BMP and PCX: bmpstore, bmpload, bmprunload, pcxload4/8/24, pcxstore4/8/24
+
+        // Targa, WPG, RGB8, Photo-CD, DEEP
 
         // LZW
 
