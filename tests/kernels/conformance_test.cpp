@@ -245,28 +245,6 @@ TEST_P(Conformance, RunFlushesWhatItWroteAndTheBlockLast)
     EXPECT_EQ(unflushed, 0) << "bytes changed outside every flushed range";
 }
 
-TEST_P(Conformance, OutOfMemoryAtAnyRequestLeavesNoWorkingMemory)
-{
-    const ConformanceRow& row = GetParam();
-    if (!row.allocates) GTEST_SKIP() << "takes no working memory";
-    const host_module* module = load_module(row.name);
-    ASSERT_NE(module, nullptr);
-    for (uint32_t n = 1; n < 256; ++n) {
-        SharedArena arena;
-        Exempt exempt;
-        uint8_t* block = prepared(arena, exempt);
-        host_set_word(block, 1, 1);
-        const uint32_t live = platform_live_blocks(ALLOCATOR_PPC);
-        const uint32_t requests = platform_requests(ALLOCATOR_PPC);
-        platform_fail_nth_alloc(ALLOCATOR_PPC, n);
-        EXPECT_EQ(module->function(block), 1u);
-        platform_fail_nth_alloc(ALLOCATOR_PPC, 0);
-        EXPECT_EQ(platform_live_blocks(ALLOCATOR_PPC), live) << "request " << n << " failed";
-        if (platform_requests(ALLOCATOR_PPC) - requests < n) break;  // the run never reached that request
-        EXPECT_NE(host_word(block, last()), kHostError) << "request " << n << " failed unreported";
-    }
-}
-
 TEST_P(Conformance, ABlockThatDoesNotFitIsNeverTouched)
 {
     const host_module* module = load_module(GetParam().name);
@@ -302,7 +280,43 @@ TEST_P(Conformance, ExportsAndVersionString)
     EXPECT_NE(version.find(" ("), std::string::npos) << version;
 }
 
+// The rows whose modules take working memory, checked with each request in
+// turn failing.
+class ConformanceWorkingMemory : public Conformance {};
+
+std::vector<ConformanceRow> allocating_rows()
+{
+    std::vector<ConformanceRow> allocating;
+    for (const auto& row : rows())
+        if (row.allocates) allocating.push_back(row);
+    return allocating;
+}
+
+TEST_P(ConformanceWorkingMemory, OutOfMemoryAtAnyRequestLeavesNoWorkingMemory)
+{
+    const ConformanceRow& row = GetParam();
+    const host_module* module = load_module(row.name);
+    ASSERT_NE(module, nullptr);
+    for (uint32_t n = 1; n < 256; ++n) {
+        SharedArena arena;
+        Exempt exempt;
+        uint8_t* block = prepared(arena, exempt);
+        host_set_word(block, 1, 1);
+        const uint32_t live = platform_live_blocks(ALLOCATOR_PPC);
+        const uint32_t requests = platform_requests(ALLOCATOR_PPC);
+        platform_fail_nth_alloc(ALLOCATOR_PPC, n);
+        EXPECT_EQ(module->function(block), 1u);
+        platform_fail_nth_alloc(ALLOCATOR_PPC, 0);
+        EXPECT_EQ(platform_live_blocks(ALLOCATOR_PPC), live) << "request " << n << " failed";
+        if (platform_requests(ALLOCATOR_PPC) - requests < n) break;  // the run never reached that request
+        EXPECT_NE(host_word(block, last()), kHostError) << "request " << n << " failed unreported";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modules, Conformance, ::testing::ValuesIn(rows()),
                          [](const ::testing::TestParamInfo<ConformanceRow>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Modules, ConformanceWorkingMemory, ::testing::ValuesIn(allocating_rows()),
+                         [](const ::testing::TestParamInfo<ConformanceRow>& info) { return info.param.name; });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ConformanceWorkingMemory);
 
 } // namespace
