@@ -30,38 +30,87 @@ inline uint64_t transpose_bits_8x8(uint64_t x)
     return x;
 }
 
-// Spreads one row of `width` pixel bytes, `stride` bytes apart, over the
+// The bytes of up to eight pixels, `Stride` bytes apart, stacked into one
+// matrix word (pixel 0 in the most significant byte); missing pixels are 0.
+template <unsigned Stride>
+inline uint64_t stack_pixels(const uint8_t* pixels, uint32_t count)
+{
+    uint64_t x = 0;
+    for (uint32_t i = 0; i < count; ++i) x |= uint64_t(pixels[i * Stride]) << (56 - 8 * i);
+    return x;
+}
+
+// Spreads one row of `width` pixel bytes, `Stride` bytes apart, over the
 // matching rows of `planes` planes (at most 8): bit k of pixel x sets bit
 // 7 - x % 8 of byte x / 8 in plane_rows[k]. Bits of a pixel byte at and above
 // `planes` are not looked at.
+template <unsigned Stride, uint32_t Planes>
+inline void planes_from_pixel_row_fixed(const uint8_t* pixels, uint32_t width, uint8_t* const* plane_rows)
+{
+    const uint32_t groups = width / 8;
+    uint8_t* rows[Planes];
+    for (uint32_t k = 0; k < Planes; ++k) rows[k] = plane_rows[k];
+    for (uint32_t g = 0; g < groups; ++g) {
+        const uint64_t x = transpose_bits_8x8(stack_pixels<Stride>(pixels + 8 * g * Stride, 8));
+        for (uint32_t k = 0; k < Planes; ++k) rows[k][g] |= uint8_t(x >> (8 * k));
+    }
+    if (width % 8 != 0) {
+        const uint64_t x = transpose_bits_8x8(stack_pixels<Stride>(pixels + 8 * groups * Stride, width % 8));
+        for (uint32_t k = 0; k < Planes; ++k) rows[k][groups] |= uint8_t(x >> (8 * k));
+    }
+}
+
 template <unsigned Stride>
 inline void planes_from_pixel_row(const uint8_t* pixels, uint32_t width, uint8_t* const* plane_rows, uint32_t planes)
 {
+    // Eight planes is the common depth; a fixed count lets the loop unroll.
+    if (planes == 8) return planes_from_pixel_row_fixed<Stride, 8>(pixels, width, plane_rows);
+
     const uint32_t groups = width / 8;
-    const uint32_t tail = width % 8;
-    for (uint32_t g = 0; g <= groups; ++g) {
-        const uint32_t count = g < groups ? 8 : tail;
-        if (count == 0) break;
-        uint64_t x = 0;
-        for (uint32_t i = 0; i < count; ++i) x |= uint64_t(pixels[(8 * g + i) * Stride]) << (56 - 8 * i);
-        x = transpose_bits_8x8(x);
+    for (uint32_t g = 0; g < groups; ++g) {
+        const uint64_t x = transpose_bits_8x8(stack_pixels<Stride>(pixels + 8 * g * Stride, 8));
         for (uint32_t k = 0; k < planes; ++k) plane_rows[k][g] |= uint8_t(x >> (8 * k));
+    }
+    if (width % 8 != 0) {
+        const uint64_t x = transpose_bits_8x8(stack_pixels<Stride>(pixels + 8 * groups * Stride, width % 8));
+        for (uint32_t k = 0; k < planes; ++k) plane_rows[k][groups] |= uint8_t(x >> (8 * k));
     }
 }
 
 // The reverse: gathers bit 7 - x % 8 of byte x / 8 of each of `planes` plane
-// rows (at most 8) into bit k of pixel byte x, `stride` bytes apart.
+// rows (at most 8) into bit k of pixel byte x, `Stride` bytes apart.
+template <unsigned Stride, uint32_t Planes>
+inline void pixel_row_from_planes_fixed(const uint8_t* const* plane_rows, uint32_t width, uint8_t* pixels)
+{
+    const uint32_t groups = (width + 7) / 8;
+    const uint8_t* rows[Planes];
+    for (uint32_t k = 0; k < Planes; ++k) rows[k] = plane_rows[k];
+    for (uint32_t g = 0; g < groups; ++g) {
+        uint64_t x = 0;
+        for (uint32_t k = 0; k < Planes; ++k) x |= uint64_t(rows[k][g]) << (8 * k);
+        x = transpose_bits_8x8(x);
+        const uint32_t count = g + 1 < groups || width % 8 == 0 ? 8 : width % 8;
+        uint8_t* out = pixels + 8 * g * Stride;
+        if (count == 8) {
+            for (uint32_t i = 0; i < 8; ++i) out[i * Stride] |= uint8_t(x >> (56 - 8 * i));
+        } else {
+            for (uint32_t i = 0; i < count; ++i) out[i * Stride] |= uint8_t(x >> (56 - 8 * i));
+        }
+    }
+}
+
 template <unsigned Stride>
 inline void pixel_row_from_planes(const uint8_t* const* plane_rows, uint32_t planes, uint32_t width, uint8_t* pixels)
 {
-    const uint32_t groups = width / 8;
-    const uint32_t tail = width % 8;
-    for (uint32_t g = 0; g <= groups; ++g) {
-        const uint32_t count = g < groups ? 8 : tail;
-        if (count == 0) break;
+    if (planes == 8) return pixel_row_from_planes_fixed<Stride, 8>(plane_rows, width, pixels);
+
+    const uint32_t groups = (width + 7) / 8;
+    for (uint32_t g = 0; g < groups; ++g) {
         uint64_t x = 0;
         for (uint32_t k = 0; k < planes; ++k) x |= uint64_t(plane_rows[k][g]) << (8 * k);
         x = transpose_bits_8x8(x);
-        for (uint32_t i = 0; i < count; ++i) pixels[(8 * g + i) * Stride] |= uint8_t(x >> (56 - 8 * i));
+        const uint32_t count = g + 1 < groups || width % 8 == 0 ? 8 : width % 8;
+        uint8_t* out = pixels + 8 * g * Stride;
+        for (uint32_t i = 0; i < count; ++i) out[i * Stride] |= uint8_t(x >> (56 - 8 * i));
     }
 }

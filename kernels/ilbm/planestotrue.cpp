@@ -32,7 +32,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = rgb + uint64_t(y) * width * 3;
         for (uint32_t channel = 0; channel < 3; ++channel) {
-            const uint8_t* rows[8];
+            const uint8_t* rows[8] = {};
             for (uint32_t k = 0; k < 8; ++k) rows[k] = planar + (8 * channel + k) * plane_size + y * row_bytes;
             pixel_row_from_planes<3>(rows, 8, width, row + channel);
         }

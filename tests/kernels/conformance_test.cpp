@@ -139,6 +139,9 @@ const std::vector<ConformanceRow>& rows()
     return table;
 }
 
+// Test names and messages show a row by its module's name.
+void PrintTo(const ConformanceRow& row, std::ostream* out) { *out << row.name; }
+
 constexpr uint32_t kHostError = 0xC0FFEE00;  // what the host put in the error word
 
 class Conformance : public ::testing::TestWithParam<ConformanceRow> {
