@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -261,6 +262,54 @@ TEST_P(Conformance, ABlockThatDoesNotFitIsNeverTouched)
         const SharedSnapshot before = take_snapshot();
         EXPECT_EQ(module->function(short_block), 1u);
         EXPECT_TRUE(changed_addresses(before, take_snapshot()).empty()) << "command " << command;
+    }
+}
+
+// Blocks and buffers as a careless or hostile host might pass them: words
+// replaced by odd sizes, huge counts and addresses of the wrong buffers,
+// buffers filled with noise. Whatever happens, the module stays inside the
+// live blocks (the sanitizer build poisons everything else), returns 1, and
+// keeps no working memory.
+TEST_P(Conformance, WrongWordsAndNoiseStayInsideTheGivenMemory)
+{
+    const ConformanceRow& row = GetParam();
+    const host_module* module = load_module(row.name);
+    ASSERT_NE(module, nullptr);
+    std::mt19937 random(std::hash<std::string>{}(row.name));
+    const uint32_t odd_values[] = {0, 1, 2, 3, 7, 8, 9, 16, 17, 24, 255, 256, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+    for (int round = 0; round < 200; ++round) {
+        SharedArena arena;
+        Exempt exempt;
+        uint8_t* block = prepared(arena, exempt);
+        std::vector<uint8_t*> buffers;
+        for (void* p : arena.owned)
+            if (p != block) buffers.push_back(static_cast<uint8_t*>(p));
+        for (uint8_t* buffer : buffers) {
+            if (random() % 2) continue;
+            const uint32_t n = shared_room(buffer);
+            for (uint32_t i = 0; i < n; ++i) buffer[i] = uint8_t(random());
+        }
+        for (uint32_t word = 2; word < last(); ++word) {
+            switch (random() % 6) {
+            case 0:
+                host_set_word(block, word, odd_values[random() % std::size(odd_values)]);
+                break;
+            case 1:
+                host_set_word(block, word, random() % 300);
+                break;
+            case 2:
+                if (!buffers.empty()) {
+                    host_set_word(block, word, host_address(buffers[random() % buffers.size()]) + random() % 8);
+                }
+                break;
+            default:
+                break;  // keep the sane value
+            }
+        }
+        host_set_word(block, 1, 1);
+        const uint32_t live = platform_live_blocks(ALLOCATOR_PPC);
+        ASSERT_EQ(module->function(block), 1u) << "round " << round;
+        ASSERT_EQ(platform_live_blocks(ALLOCATOR_PPC), live) << "round " << round;
     }
 }
 
