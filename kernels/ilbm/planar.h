@@ -43,74 +43,45 @@ inline uint64_t stack_pixels(const uint8_t* pixels, uint32_t count)
 // Spreads one row of `width` pixel bytes, `Stride` bytes apart, over the
 // matching rows of `planes` planes (at most 8): bit k of pixel x sets bit
 // 7 - x % 8 of byte x / 8 in plane_rows[k]. Bits of a pixel byte at and above
-// `planes` are not looked at.
-template <unsigned Stride, uint32_t Planes>
-inline void planes_from_pixel_row_fixed(const uint8_t* pixels, uint32_t width, uint8_t* const* plane_rows)
-{
-    const uint32_t groups = width / 8;
-    uint8_t* rows[Planes];
-    for (uint32_t k = 0; k < Planes; ++k) rows[k] = plane_rows[k];
-    for (uint32_t g = 0; g < groups; ++g) {
-        const uint64_t x = transpose_bits_8x8(stack_pixels<Stride>(pixels + 8 * g * Stride, 8));
-        for (uint32_t k = 0; k < Planes; ++k) rows[k][g] |= uint8_t(x >> (8 * k));
-    }
-    if (width % 8 != 0) {
-        const uint64_t x = transpose_bits_8x8(stack_pixels<Stride>(pixels + 8 * groups * Stride, width % 8));
-        for (uint32_t k = 0; k < Planes; ++k) rows[k][groups] |= uint8_t(x >> (8 * k));
-    }
-}
-
-template <unsigned Stride>
+// `planes` are not looked at. A non-zero `FixedPlanes` stands for `planes`, so
+// that the common depth gets a loop the compiler can unroll.
+template <unsigned Stride, uint32_t FixedPlanes = 0>
 inline void planes_from_pixel_row(const uint8_t* pixels, uint32_t width, uint8_t* const* plane_rows, uint32_t planes)
 {
-    // Eight planes is the common depth; a fixed count lets the loop unroll.
-    if (planes == 8) return planes_from_pixel_row_fixed<Stride, 8>(pixels, width, plane_rows);
-
-    const uint32_t groups = width / 8;
+    if (FixedPlanes == 0 && planes == 8) return planes_from_pixel_row<Stride, 8>(pixels, width, plane_rows, 8);
+    const uint32_t count = FixedPlanes ? FixedPlanes : planes;
+    // A local copy of the row pointers: byte stores could alias the caller's.
+    uint8_t* rows[8] = {};
+    for (uint32_t k = 0; k < count; ++k) rows[k] = plane_rows[k];
+    const uint32_t groups = (width + 7) / 8;
     for (uint32_t g = 0; g < groups; ++g) {
-        const uint64_t x = transpose_bits_8x8(stack_pixels<Stride>(pixels + 8 * g * Stride, 8));
-        for (uint32_t k = 0; k < planes; ++k) plane_rows[k][g] |= uint8_t(x >> (8 * k));
-    }
-    if (width % 8 != 0) {
-        const uint64_t x = transpose_bits_8x8(stack_pixels<Stride>(pixels + 8 * groups * Stride, width % 8));
-        for (uint32_t k = 0; k < planes; ++k) plane_rows[k][groups] |= uint8_t(x >> (8 * k));
+        // Full groups take the constant count, so the gather becomes one load.
+        const bool full = g + 1 < groups || width % 8 == 0;
+        const uint8_t* group = pixels + 8 * g * Stride;
+        const uint64_t x = transpose_bits_8x8(full ? stack_pixels<Stride>(group, 8) : stack_pixels<Stride>(group, width % 8));
+        for (uint32_t k = 0; k < count; ++k) rows[k][g] |= uint8_t(x >> (8 * k));
     }
 }
 
 // The reverse: gathers bit 7 - x % 8 of byte x / 8 of each of `planes` plane
 // rows (at most 8) into bit k of pixel byte x, `Stride` bytes apart.
-template <unsigned Stride, uint32_t Planes>
-inline void pixel_row_from_planes_fixed(const uint8_t* const* plane_rows, uint32_t width, uint8_t* pixels)
-{
-    const uint32_t groups = (width + 7) / 8;
-    const uint8_t* rows[Planes];
-    for (uint32_t k = 0; k < Planes; ++k) rows[k] = plane_rows[k];
-    for (uint32_t g = 0; g < groups; ++g) {
-        uint64_t x = 0;
-        for (uint32_t k = 0; k < Planes; ++k) x |= uint64_t(rows[k][g]) << (8 * k);
-        x = transpose_bits_8x8(x);
-        const uint32_t count = g + 1 < groups || width % 8 == 0 ? 8 : width % 8;
-        uint8_t* out = pixels + 8 * g * Stride;
-        if (count == 8) {
-            for (uint32_t i = 0; i < 8; ++i) out[i * Stride] |= uint8_t(x >> (56 - 8 * i));
-        } else {
-            for (uint32_t i = 0; i < count; ++i) out[i * Stride] |= uint8_t(x >> (56 - 8 * i));
-        }
-    }
-}
-
-template <unsigned Stride>
+template <unsigned Stride, uint32_t FixedPlanes = 0>
 inline void pixel_row_from_planes(const uint8_t* const* plane_rows, uint32_t planes, uint32_t width, uint8_t* pixels)
 {
-    if (planes == 8) return pixel_row_from_planes_fixed<Stride, 8>(plane_rows, width, pixels);
-
+    if (FixedPlanes == 0 && planes == 8) return pixel_row_from_planes<Stride, 8>(plane_rows, 8, width, pixels);
+    const uint32_t count = FixedPlanes ? FixedPlanes : planes;
+    const uint8_t* rows[8] = {};
+    for (uint32_t k = 0; k < count; ++k) rows[k] = plane_rows[k];
     const uint32_t groups = (width + 7) / 8;
     for (uint32_t g = 0; g < groups; ++g) {
         uint64_t x = 0;
-        for (uint32_t k = 0; k < planes; ++k) x |= uint64_t(plane_rows[k][g]) << (8 * k);
+        for (uint32_t k = 0; k < count; ++k) x |= uint64_t(rows[k][g]) << (8 * k);
         x = transpose_bits_8x8(x);
-        const uint32_t count = g + 1 < groups || width % 8 == 0 ? 8 : width % 8;
         uint8_t* out = pixels + 8 * g * Stride;
-        for (uint32_t i = 0; i < count; ++i) out[i * Stride] |= uint8_t(x >> (56 - 8 * i));
+        if (g + 1 < groups || width % 8 == 0) {
+            for (uint32_t i = 0; i < 8; ++i) out[i * Stride] |= uint8_t(x >> (56 - 8 * i));
+        } else {
+            for (uint32_t i = 0; i < width % 8; ++i) out[i * Stride] |= uint8_t(x >> (56 - 8 * i));
+        }
     }
 }
