@@ -1,0 +1,9 @@
+// hamsixfast: a true-colour picture into HAM6 codes without a chosen palette.
+#include "kernels/ham/ham.h"
+
+KERNEL_VERSION("hamsixfast", "1.0", "11.12.2026");
+
+KERNEL_EXPORT uint32_t Function(void* block)
+{
+    return kernel_entry(block, HAM_QUICK_BLOCK_SIZE, ham_quick_encode<4>);
+}
