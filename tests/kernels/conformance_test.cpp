@@ -85,7 +85,53 @@ void prepare_planestotrue(SharedArena& arena, uint8_t* block, Exempt&)
 
 // --- HAM: hamexpand, hamsix, hameight, hamsixfast, hameightfast ------------------
 
-// (prepare functions of this group)
+// A 5 x 2 true-colour picture with changes in one, two and three components.
+std::vector<uint8_t> ham_source()
+{
+    return {10, 20, 30, 10, 20, 200, 90, 20, 200, 255, 255, 255, 0, 0, 0,
+            200, 100, 50, 200, 100, 50, 201, 99, 50, 3, 250, 128, 64, 64, 64};
+}
+
+void prepare_hamexpand(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    const std::vector<uint8_t> codes = {0x00, 0x2F, 0x3F, 0x1F, 0x45, 0x0F, 0x21, 0x37, 0x1A, 0x05};
+    std::vector<uint8_t> palette(16 * 3);
+    for (size_t i = 0; i < palette.size(); ++i) palette[i] = uint8_t(i * 11 + 3);
+    host_set_word(block, 2, host_address(arena.copy(codes)));
+    host_set_word(block, 3, host_address(arena.alloc(5 * 2 * 3)));
+    host_set_word(block, 4, host_address(arena.alloc(820)));
+    host_set_word(block, 5, 5);
+    host_set_word(block, 6, 2);
+    host_set_word(block, 7, 6);
+    host_set_word(block, 8, host_address(arena.copy(palette)));
+}
+
+void prepare_hamsix(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    host_set_word(block, 2, host_address(arena.copy(ham_source())));
+    host_set_word(block, 3, host_address(arena.alloc(5 * 2)));
+    host_set_word(block, 4, 5);
+    host_set_word(block, 5, 2);
+    host_set_word(block, 6, host_address(arena.alloc(16384)));
+}
+
+void prepare_hameight(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    host_set_word(block, 2, host_address(arena.copy(ham_source())));
+    host_set_word(block, 3, host_address(arena.alloc(5 * 2)));
+    host_set_word(block, 4, 5);
+    host_set_word(block, 5, 2);
+    host_set_word(block, 6, host_address(arena.alloc(64 * 3)));
+    host_set_word(block, 7, host_address(arena.alloc(4096 * 8)));
+}
+
+void prepare_ham_quick(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    host_set_word(block, 2, host_address(arena.copy(ham_source())));
+    host_set_word(block, 3, host_address(arena.fill(5 * 2, 0xEE)));
+    host_set_word(block, 4, 5);
+    host_set_word(block, 5, 2);
+}
 
 // --- BMP and PCX: bmpstore, bmpload, bmprunload, pcxload4/8/24, pcxstore4/8/24 ---
 
@@ -123,6 +169,11 @@ const std::vector<ConformanceRow>& rows()
         // ByteRun1: rununpack, runpack, pbmload, pbmstore
 
         // HAM: hamexpand, hamsix, hameight, hamsixfast, hameightfast
+        {"hamexpand", 10, false, {}, false, std::nullopt, prepare_hamexpand},
+        {"hamsix", 8, false, {}, false, std::nullopt, prepare_hamsix},
+        {"hameight", 9, false, {}, false, std::nullopt, prepare_hameight},
+        {"hamsixfast", 7, false, {}, false, std::nullopt, prepare_ham_quick},
+        {"hameightfast", 7, false, {}, false, std::nullopt, prepare_ham_quick},
 
         // BMP and PCX: bmpstore, bmpload, bmprunload, pcxload4/8/24, pcxstore4/8/24
 
