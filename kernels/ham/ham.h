@@ -7,6 +7,7 @@
 // is chosen, change the component that differs most from the held colour.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "kernels/common/buffers.h"
@@ -24,13 +25,16 @@ inline uint8_t ham_modify_code(uint32_t component, uint32_t value)
 }
 
 // The component with the largest difference; ties go red, then green, then blue.
+// Written as selections rather than branches: on photographs the winner
+// changes from pixel to pixel.
 inline uint32_t ham_largest_difference(uint32_t dr, uint32_t dg, uint32_t db)
 {
-    if (dg > dr) return db > dg ? HAM_BLUE : HAM_GREEN;
-    return db > dr ? HAM_BLUE : HAM_RED;
+    const bool green = dg > dr;
+    const uint32_t largest = green ? dg : dr;
+    return db > largest ? HAM_BLUE : green ? HAM_GREEN : HAM_RED;
 }
 
-inline uint32_t ham_difference(int32_t a, int32_t b) { return uint32_t(a > b ? a - b : b - a); }
+inline uint32_t ham_difference(uint32_t a, uint32_t b) { return a > b ? a - b : b - a; }
 
 // ---------------------------------------------------------------------------
 // Quick encoders (hamsixfast, hameightfast): no palette; each row starts from
@@ -57,14 +61,20 @@ uint32_t ham_quick_encode(void* block)
         for (uint32_t y = 0; y < height; ++y) {
             const uint8_t* p = rgb + uint64_t(y) * width * 3;
             uint8_t* out = codes + uint64_t(y) * width;
-            uint8_t held[3] = {0, 0, 0};
+            // The held colour lives in registers: each pixel depends on
+            // the one before, so a trip through memory would cost every pixel.
+            uint32_t hr = 0, hg = 0, hb = 0;
             out[0] = 0;
             for (uint32_t x = 1; x < width; ++x) {
                 p += 3;
-                const uint32_t c = ham_largest_difference(ham_difference(p[0], held[0]), ham_difference(p[1], held[1]),
-                                                          ham_difference(p[2], held[2]));
-                out[x] = ham_modify_code<ValueBits>(c, uint32_t(p[c]) >> (8 - ValueBits));
-                held[c] = p[c];
+                const uint32_t r = p[0], g = p[1], b = p[2];
+                const uint32_t c = ham_largest_difference(ham_difference(r, hr), ham_difference(g, hg),
+                                                          ham_difference(b, hb));
+                const uint32_t value = c == HAM_RED ? r : c == HAM_GREEN ? g : b;
+                out[x] = ham_modify_code<ValueBits>(c, value >> (8 - ValueBits));
+                hr = c == HAM_RED ? r : hr;
+                hg = c == HAM_GREEN ? g : hg;
+                hb = c == HAM_BLUE ? b : hb;
             }
         }
     }
@@ -78,9 +88,9 @@ uint32_t ham_quick_encode(void* block)
 // Both count colours by key: the top four bits of red, green and blue.
 inline constexpr uint32_t HAM_KEYS = 4096;
 
-inline uint32_t ham_key(const uint8_t* rgb)
+inline uint32_t ham_key(uint32_t red, uint32_t green, uint32_t blue)
 {
-    return (uint32_t(rgb[0] >> 4) << 8) | (uint32_t(rgb[1] >> 4) << 4) | uint32_t(rgb[2] >> 4);
+    return ((red >> 4) << 8) | ((green >> 4) << 4) | (blue >> 4);
 }
 
 // The encoding works in each module's own units: hamsix on 4-bit key
@@ -91,18 +101,25 @@ struct ham_palette {
     int32_t red[64], green[64], blue[64];   // in the encoder's units
 };
 
-// The entry nearest to (r, g, b) by squared distance, the lowest index on
-// equal distances, as distance << 8 | index: one minimum over the packed
-// values keeps both rules, and distance 0 means the first equal entry.
-inline uint32_t ham_nearest(const ham_palette& palette, int32_t r, int32_t g, int32_t b)
+// The entry nearest to (r, g, b) by squared distance among the entries whose
+// bits are set in `candidates`, the lowest index on equal distances, as
+// distance << 8 | index: one minimum over the packed values keeps both
+// rules, and distance 0 means the first equal entry.
+inline uint32_t ham_nearest_of(const ham_palette& palette, uint64_t candidates, int32_t r, int32_t g, int32_t b)
 {
     uint32_t best = UINT32_MAX;
-    for (uint32_t i = 0; i < palette.entries; ++i) {
+    for (; candidates != 0; candidates &= candidates - 1) {
+        const uint32_t i = uint32_t(std::countr_zero(candidates));
         const int32_t dr = palette.red[i] - r, dg = palette.green[i] - g, db = palette.blue[i] - b;
         const uint32_t packed = (uint32_t(dr * dr + dg * dg + db * db) << 8) | i;
         best = packed < best ? packed : best;
     }
     return best;
+}
+
+inline uint32_t ham_nearest(const ham_palette& palette, int32_t r, int32_t g, int32_t b)
+{
+    return ham_nearest_of(palette, palette.entries == 64 ? ~uint64_t(0) : (uint64_t(1) << palette.entries) - 1, r, g, b);
 }
 
 // Codes for a whole picture. `nearest(r, g, b)` answers as ham_nearest does

@@ -12,31 +12,36 @@ namespace {
 constexpr uint32_t kBlockSize = 40;
 enum : uint32_t { kSource = 2, kDestination = 3, kRecord = 4, kWidth = 5, kHeight = 6, kKind = 7, kPalette = 8 };
 
-// The held colour starts black and runs on from one row into the next. Bits
-// above the code's 2 + ValueBits are not looked at, so a HAM6 byte above 63
-// still names one of the 16 palette entries.
+// The held colour starts black and runs on from one row into the next. Each
+// of the 256 codes is turned once into what it keeps of the held colour
+// (0xRRGGBB) and what it sets, so the walk itself has no branches. Bits above
+// the code's 2 + ValueBits are not looked at: a HAM6 byte above 63 still
+// names one of the 16 palette entries.
 template <unsigned ValueBits>
 void expand(const uint8_t* codes, uint64_t pixels, const uint8_t* palette, uint8_t* rgb)
 {
     constexpr uint32_t kValueMask = (1u << ValueBits) - 1;
-    uint8_t held[3] = {0, 0, 0};
-    for (uint64_t i = 0; i < pixels; ++i, rgb += 3) {
-        const uint32_t code = codes[i];
+    constexpr uint32_t kShift[3] = {16, 8, 0};  // red, green, blue in 0xRRGGBB
+    uint32_t keep[256], set[256];
+    for (uint32_t code = 0; code < 256; ++code) {
         const uint32_t v = code & kValueMask;
-        const uint8_t value = ValueBits == 4 ? uint8_t(v * 17) : uint8_t(v * 4);
-        switch ((code >> ValueBits) & 3) {
-        case 0:
-            held[0] = palette[3 * v];
-            held[1] = palette[3 * v + 1];
-            held[2] = palette[3 * v + 2];
-            break;
-        case 1: held[HAM_BLUE] = value; break;
-        case 2: held[HAM_RED] = value; break;
-        case 3: held[HAM_GREEN] = value; break;
+        const uint32_t value = ValueBits == 4 ? v * 17 : v * 4;
+        const uint32_t control = (code >> ValueBits) & 3;
+        if (control == 0) {
+            keep[code] = 0;
+            set[code] = (uint32_t(palette[3 * v]) << 16) | (uint32_t(palette[3 * v + 1]) << 8) | palette[3 * v + 2];
+        } else {
+            const uint32_t component = control == 1 ? HAM_BLUE : control == 2 ? HAM_RED : HAM_GREEN;
+            keep[code] = ~(0xFFu << kShift[component]) & 0xFFFFFF;
+            set[code] = value << kShift[component];
         }
-        rgb[0] = held[0];
-        rgb[1] = held[1];
-        rgb[2] = held[2];
+    }
+    uint32_t held = 0;
+    for (uint64_t i = 0; i < pixels; ++i, rgb += 3) {
+        held = (held & keep[codes[i]]) | set[codes[i]];
+        rgb[0] = uint8_t(held >> 16);
+        rgb[1] = uint8_t(held >> 8);
+        rgb[2] = uint8_t(held);
     }
 }
 

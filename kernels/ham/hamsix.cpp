@@ -35,7 +35,8 @@ uint32_t ham_six(void* block)
         counts[i] = 0;
     }
     for (uint64_t i = 0; i < pixels; ++i) {
-        const uint32_t key = ham_key(rgb + 3 * i);
+        const uint8_t* p = rgb + 3 * i;
+        const uint32_t key = ham_key(p[0], p[1], p[2]);
         if (counts[key] < 32767) ++counts[key];
     }
 
