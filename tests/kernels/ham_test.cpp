@@ -54,7 +54,10 @@ Result run(const std::string& name, uint32_t w, uint32_t h, const std::map<uint3
     std::map<uint32_t, uint8_t*> at;
     for (auto [word, size] : l.buffers) {
         at[word] = arena.alloc(size ? size : 1);
-        if (auto in = inputs.find(word); in != inputs.end()) std::copy(in->second.begin(), in->second.end(), at[word]);
+        if (auto in = inputs.find(word); in != inputs.end()) {
+            EXPECT_LE(in->second.size(), size) << name << " word " << word;
+            std::copy_n(in->second.begin(), std::min<size_t>(in->second.size(), size), at[word]);
+        }
         host_set_word(block, word, host_address(at[word]));
     }
     host_set_word(block, l.block_words - 1, kHostError);
@@ -79,14 +82,15 @@ struct Encoded {
 
 // Encodes with any of the four encoders; the palette is the one the host
 // would pass to the decoder (hamsix: keys x 17; quick encoders: black).
+uint32_t kind_of(const std::string& name) { return name.find("six") != std::string::npos ? 6 : 8; }
+
 Encoded encode(const std::string& name, const Bytes& rgb, uint32_t w, uint32_t h)
 {
-    Encoded e{{}, Bytes(192, 0), run(name, w, h, {{2, rgb}})};
+    Encoded e{{}, Bytes(kind_of(name) == 6 ? 48 : 192, 0), run(name, w, h, {{2, rgb}})};
     EXPECT_EQ(e.run.error, kHostError) << name;
     e.codes = e.run.buffers[3];
     if (name == "hameight") e.palette = e.run.buffers[6];
     if (name == "hamsix") {
-        e.palette.resize(48);
         for (uint32_t i = 0; i < 16; ++i) {
             const uint16_t key = load_be16(e.run.buffers[6].data() + 2 * i);
             e.palette[3 * i] = uint8_t((key >> 8) * 17);
@@ -96,8 +100,6 @@ Encoded encode(const std::string& name, const Bytes& rgb, uint32_t w, uint32_t h
     }
     return e;
 }
-
-uint32_t kind_of(const std::string& name) { return name.find("six") != std::string::npos ? 6 : 8; }
 
 Bytes encode_expand(const std::string& name, const Bytes& rgb, uint32_t w, uint32_t h)
 {
@@ -272,6 +274,23 @@ TEST(HamEight, OneComponentChangeIsAModifyCode)
     // (10, 20, 30) is in the palette; the next pixel differs in blue only.
     const Encoded e = encode("hameight", {10, 20, 30, 10, 20, 200}, 2, 1);
     EXPECT_EQ(e.codes, (Bytes{4, 0x72}));
+}
+
+TEST(HamEight, ModifiesOnlyWhenStrictlyNearerThanTheNearestEntry)
+{
+    // Rows A P / Q A: entry 4 is A, entry 5 is Q (the last colour of P's
+    // key). At P the red modify leaves a distance of 100; Q lies 100 or 101
+    // from P.
+    const Bytes a = {100, 100, 100}, p = {120, 110, 100};
+    const std::vector<std::pair<Bytes, Bytes>> cases = {
+        {{120, 110, 110}, {4, 5, 5, 4}},     // equal distances: the entry
+        {{120, 111, 110}, {4, 0x9E, 5, 4}},  // the entry is farther: red 120 / 4
+    };
+    for (const auto& [q, codes] : cases) {
+        Bytes rgb = a;
+        for (const Bytes* pixel : {&p, &q, &a}) rgb.insert(rgb.end(), pixel->begin(), pixel->end());
+        EXPECT_EQ(encode("hameight", rgb, 2, 2).codes, codes) << int(q[1]);
+    }
 }
 
 TEST(HamEight, NearBlackReplacesAFixedColour)
