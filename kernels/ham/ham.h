@@ -36,6 +36,27 @@ inline uint32_t ham_largest_difference(uint32_t dr, uint32_t dg, uint32_t db)
 
 inline uint32_t ham_difference(uint32_t a, uint32_t b) { return a > b ? a - b : b - a; }
 
+// Words 2 to 5 of every encoder's block: the true-colour source, the
+// destination for the codes, the width and the height. A buffer that does not
+// fit in its block is null.
+struct ham_picture {
+    const uint8_t* rgb;  // 3 bytes a pixel
+    uint8_t* codes;      // 1 byte a pixel
+    uint32_t width, height;
+    uint64_t pixels;
+};
+
+inline ham_picture ham_encoder_picture(const void* block)
+{
+    ham_picture picture;
+    picture.width = block_word(block, 4);
+    picture.height = block_word(block, 5);
+    picture.pixels = uint64_t(picture.width) * picture.height;
+    picture.rgb = shared_bytes(block_word(block, 2), picture.pixels * 3);
+    picture.codes = shared_bytes(block_word(block, 3), picture.pixels);
+    return picture;
+}
+
 // ---------------------------------------------------------------------------
 // Quick encoders (hamsixfast, hameightfast): no palette; each row starts from
 // entry 0 and black, every further pixel changes one component.
@@ -46,21 +67,18 @@ inline constexpr uint32_t HAM_QUICK_BLOCK_SIZE = 28;
 template <unsigned ValueBits>
 uint32_t ham_quick_encode(void* block)
 {
-    const uint32_t width = block_word(block, 4);
-    const uint32_t height = block_word(block, 5);
-    const uint64_t pixels = uint64_t(width) * height;
-    const uint8_t* rgb = shared_bytes(block_word(block, 2), pixels * 3);
-    uint8_t* codes = shared_bytes(block_word(block, 3), pixels);
-    if (rgb == nullptr || codes == nullptr) {
+    const ham_picture picture = ham_encoder_picture(block);
+    if (picture.rgb == nullptr || picture.codes == nullptr) {
         set_block_error(block, HAM_QUICK_BLOCK_SIZE, KERNEL_BAD_DATA);
         return 0;
     }
+    const uint32_t width = picture.width;
 
     // An empty row has no first pixel to take code 0.
     if (width != 0) {
-        for (uint32_t y = 0; y < height; ++y) {
-            const uint8_t* p = rgb + uint64_t(y) * width * 3;
-            uint8_t* out = codes + uint64_t(y) * width;
+        for (uint32_t y = 0; y < picture.height; ++y) {
+            const uint8_t* p = picture.rgb + uint64_t(y) * width * 3;
+            uint8_t* out = picture.codes + uint64_t(y) * width;
             // The held colour lives in registers: each pixel depends on
             // the one before, so a trip through memory would cost every pixel.
             uint32_t hr = 0, hg = 0, hb = 0;
@@ -78,7 +96,7 @@ uint32_t ham_quick_encode(void* block)
             }
         }
     }
-    PPCCacheFlush(codes, uint32_t(pixels));
+    PPCCacheFlush(picture.codes, uint32_t(picture.pixels));
     return 0;
 }
 
@@ -127,14 +145,15 @@ inline uint32_t ham_nearest(const ham_palette& palette, int32_t r, int32_t g, in
 // although the decoder drops the low bits of a modified component; L is the
 // last code. Every row starts with a palette code, so neither carries over.
 template <unsigned ValueBits, unsigned UnitShift, typename Nearest>
-void ham_palette_encode(const ham_palette& palette, Nearest nearest, const uint8_t* rgb, uint32_t width,
-                        uint32_t height, uint8_t* codes)
+void ham_palette_encode(const ham_palette& palette, Nearest nearest, const ham_picture& picture)
 {
+    const uint8_t* rgb = picture.rgb;
+    uint8_t* codes = picture.codes;
     constexpr unsigned kValueShift = 8 - UnitShift - ValueBits;  // units to modify value
-    for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t y = 0; y < picture.height; ++y) {
         int32_t held[3] = {0, 0, 0};
         uint8_t last = 0;
-        for (uint32_t x = 0; x < width; ++x, rgb += 3, ++codes) {
+        for (uint32_t x = 0; x < picture.width; ++x, rgb += 3, ++codes) {
             const int32_t p[3] = {rgb[0] >> UnitShift, rgb[1] >> UnitShift, rgb[2] >> UnitShift};
             uint32_t d[3] = {0, 0, 0};
             if (x != 0) {

@@ -11,7 +11,7 @@ KERNEL_VERSION("hameight", "1.0", "11.12.2026");
 namespace {
 
 constexpr uint32_t kBlockSize = 36;
-enum : uint32_t { kSource = 2, kDestination = 3, kWidth = 4, kHeight = 5, kPalette = 6, kTable = 7 };
+enum : uint32_t { kPalette = 6, kTable = 7 };  // words 2 to 5: see ham_encoder_picture
 
 constexpr uint32_t kKeys = HAM_KEYS;
 constexpr uint32_t kTableSize = kKeys * 8;  // big-endian count and 0x00RRGGBB per key
@@ -24,7 +24,7 @@ constexpr uint32_t kFixedColours[4] = {0x000000, 0x0000FF, 0x00FF00, 0xFF0000};
 
 // Counts the keys of the picture into the colour table, sorts it and takes
 // the first 64 colours as the palette.
-void choose_palette(const uint8_t* rgb, uint64_t pixels, uint8_t* table, ham_palette& palette)
+void choose_palette(const ham_picture& picture, uint8_t* table, ham_palette& palette)
 {
     // Counted from what the host's table holds (zeros), sorted here, and
     // stored back once.
@@ -37,8 +37,8 @@ void choose_palette(const uint8_t* rgb, uint64_t pixels, uint8_t* table, ham_pal
         counts[key] = kCountLimit;
         colours[key] = kFixedColours[key];
     }
-    for (uint64_t i = 0; i < pixels; ++i) {
-        const uint8_t* p = rgb + 3 * i;
+    for (uint64_t i = 0; i < picture.pixels; ++i) {
+        const uint8_t* p = picture.rgb + 3 * i;
         const uint32_t key = ham_key(p[0], p[1], p[2]);
         colours[key] = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
         if (counts[key] < kCountLimit) ++counts[key];
@@ -92,7 +92,7 @@ uint64_t candidates_of_key(const ham_palette& palette, uint32_t key)
     return candidates;
 }
 
-void encode(const ham_palette& palette, const uint8_t* rgb, uint32_t width, uint32_t height, uint8_t* codes)
+void encode(const ham_palette& palette, const ham_picture& picture)
 {
     // Worked out for a key the first time a colour of it is searched; never
     // empty once worked out.
@@ -102,33 +102,29 @@ void encode(const ham_palette& palette, const uint8_t* rgb, uint32_t width, uint
         if (candidates[key] == 0) candidates[key] = candidates_of_key(palette, key);
         return ham_nearest_of(palette, candidates[key], r, g, b);
     };
-    ham_palette_encode<6, 0>(palette, nearest, rgb, width, height, codes);
+    ham_palette_encode<6, 0>(palette, nearest, picture);
 }
 
 uint32_t ham_eight(void* block)
 {
-    const uint32_t width = block_word(block, kWidth);
-    const uint32_t height = block_word(block, kHeight);
-    const uint64_t pixels = uint64_t(width) * height;
-    const uint8_t* rgb = shared_bytes(block_word(block, kSource), pixels * 3);
-    uint8_t* codes = shared_bytes(block_word(block, kDestination), pixels);
+    const ham_picture picture = ham_encoder_picture(block);
     uint8_t* palette_out = shared_bytes(block_word(block, kPalette), kPaletteSize);
     uint8_t* table = shared_bytes(block_word(block, kTable), kTableSize);
-    if (rgb == nullptr || codes == nullptr || palette_out == nullptr || table == nullptr) {
+    if (picture.rgb == nullptr || picture.codes == nullptr || palette_out == nullptr || table == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 0;
     }
 
     ham_palette palette{};
-    choose_palette(rgb, pixels, table, palette);
+    choose_palette(picture, table, palette);
     for (uint32_t i = 0; i < 64; ++i) {
         palette_out[3 * i] = uint8_t(palette.red[i]);
         palette_out[3 * i + 1] = uint8_t(palette.green[i]);
         palette_out[3 * i + 2] = uint8_t(palette.blue[i]);
     }
-    encode(palette, rgb, width, height, codes);
+    encode(palette, picture);
 
-    PPCCacheFlush(codes, uint32_t(pixels));
+    PPCCacheFlush(picture.codes, uint32_t(picture.pixels));
     PPCCacheFlush(palette_out, kPaletteSize);
     PPCCacheFlush(table, kTableSize);
     return 0;

@@ -9,20 +9,16 @@ KERNEL_VERSION("hamsix", "1.0", "11.12.2026");
 namespace {
 
 constexpr uint32_t kBlockSize = 32;
-enum : uint32_t { kSource = 2, kDestination = 3, kWidth = 4, kHeight = 5, kWork = 6 };
+constexpr uint32_t kWork = 6;  // words 2 to 5: see ham_encoder_picture
 
 constexpr uint32_t kKeys = HAM_KEYS;
 constexpr uint32_t kWorkSize = kKeys * 2 * 2;  // big-endian 16-bit keys, then counts
 
 uint32_t ham_six(void* block)
 {
-    const uint32_t width = block_word(block, kWidth);
-    const uint32_t height = block_word(block, kHeight);
-    const uint64_t pixels = uint64_t(width) * height;
-    const uint8_t* rgb = shared_bytes(block_word(block, kSource), pixels * 3);
-    uint8_t* codes = shared_bytes(block_word(block, kDestination), pixels);
+    const ham_picture picture = ham_encoder_picture(block);
     uint8_t* work = shared_bytes(block_word(block, kWork), kWorkSize);
-    if (rgb == nullptr || codes == nullptr || work == nullptr) {
+    if (picture.rgb == nullptr || picture.codes == nullptr || work == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 0;
     }
@@ -34,8 +30,8 @@ uint32_t ham_six(void* block)
         keys[i] = uint16_t(i);
         counts[i] = 0;
     }
-    for (uint64_t i = 0; i < pixels; ++i) {
-        const uint8_t* p = rgb + 3 * i;
+    for (uint64_t i = 0; i < picture.pixels; ++i) {
+        const uint8_t* p = picture.rgb + 3 * i;
         const uint32_t key = ham_key(p[0], p[1], p[2]);
         if (counts[key] < 32767) ++counts[key];
     }
@@ -74,9 +70,9 @@ uint32_t ham_six(void* block)
     const auto nearest = [&nearest_of_key](int32_t r, int32_t g, int32_t b) {
         return nearest_of_key[(r << 8) | (g << 4) | b];
     };
-    ham_palette_encode<4, 4>(palette, nearest, rgb, width, height, codes);
+    ham_palette_encode<4, 4>(palette, nearest, picture);
 
-    PPCCacheFlush(codes, uint32_t(pixels));
+    PPCCacheFlush(picture.codes, uint32_t(picture.pixels));
     PPCCacheFlush(work, kWorkSize);
     return 0;
 }
