@@ -58,7 +58,7 @@ void choose_palette(const ham_picture& picture, uint8_t* table, ham_palette& pal
     palette.entries = 64;
     for (uint32_t i = 0; i < 64; ++i) {
         const uint32_t colour = colours[order[i]];
-        palette.red[i] = int32_t(colour >> 16);
+        palette.red[i] = int32_t((colour >> 16) & 0xFF);  // a table not cleared may hold junk above
         palette.green[i] = int32_t((colour >> 8) & 0xFF);
         palette.blue[i] = int32_t(colour & 0xFF);
     }
