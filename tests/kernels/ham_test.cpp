@@ -3,6 +3,7 @@
 // bounds of every buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -80,10 +81,10 @@ struct Encoded {
     Result run;
 };
 
-// Encodes with any of the four encoders; the palette is the one the host
-// would pass to the decoder (hamsix: keys x 17; quick encoders: black).
 uint32_t kind_of(const std::string& name) { return name.find("six") != std::string::npos ? 6 : 8; }
 
+// Encodes with any of the four encoders; the palette is the one the host
+// would pass to the decoder (hamsix: keys x 17; quick encoders: black).
 Encoded encode(const std::string& name, const Bytes& rgb, uint32_t w, uint32_t h)
 {
     Encoded e{{}, Bytes(kind_of(name) == 6 ? 48 : 192, 0), run(name, w, h, {{2, rgb}})};
@@ -159,7 +160,7 @@ TEST(HamExpand, WalksTheCodes)
         {"HAM6 red, green, blue to white", 6, 4, {0x00, 0x2F, 0x3F, 0x1F}, {0, 0, 0, 255, 0, 0, 255, 255, 0, 255, 255, 255}},
         {"HAM6 modify value v gives v x 17", 6, 3, {0x21, 0x37, 0x1A}, {17, 0, 0, 17, 119, 0, 17, 119, 170}},
         {"HAM6 index loads the entry", 6, 2, {0x05, 0x0F}, {105, 110, 115, 115, 130, 145}},
-        {"HAM6 bits above the sixth are not looked at", 6, 2, {0x45, 0xEF}, {105, 110, 115, 255, 110, 115}},
+        {"HAM6 bytes above 63: only the low six bits count", 6, 2, {0x45, 0xEF}, {105, 110, 115, 255, 110, 115}},
         {"HAM8 red 63 first gives 252", 8, 1, {0xBF}, {252, 0, 0}},
         {"HAM8 modify value v gives v x 4", 8, 3, {0x41, 0xC2, 0x83}, {0, 0, 4, 0, 8, 4, 12, 8, 4}},
         {"HAM8 index 63 loads the last entry", 8, 2, {0x3F, 0x10}, {163, 226, 33, 116, 132, 148}},
