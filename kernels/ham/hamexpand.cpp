@@ -52,6 +52,7 @@ uint32_t ham_expand(void* block)
     const uint8_t* codes = shared_bytes(block_word(block, kSource), pixels);
     uint8_t* rgb = shared_bytes(block_word(block, kDestination), pixels * 3);
     const uint8_t* palette = shared_bytes(block_word(block, kPalette), ham6 ? 16 * 3 : 64 * 3);
+    // Never read, but flushed: it has to be a record of the host's.
     picture_record* record = picture_at(block_word(block, kRecord));
     if (codes == nullptr || rgb == nullptr || palette == nullptr || record == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
