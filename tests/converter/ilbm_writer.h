@@ -160,7 +160,9 @@ inline Bytes BodyData(const std::vector<std::uint32_t>& pixels, const Header& h)
             } else {
                 plane.assign(rowBytes + (rowBytes & 1), 0xFF);
             }
-            Append(out, h.compression ? PackByteRun1(plane) : plane);
+            if (h.compression)
+                plane = PackByteRun1(plane);
+            Append(out, plane);
         }
     }
     return out;
