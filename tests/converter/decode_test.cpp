@@ -11,30 +11,6 @@ using namespace harness;
 using ilbm::Bytes;
 using ilbm::Rgb;
 
-std::vector<Rgb> Ramp(std::uint32_t count)
-{
-    std::vector<Rgb> colours;
-    for (std::uint32_t i = 0; i < count; ++i)
-        colours.push_back({static_cast<std::uint8_t>(i * 37), static_cast<std::uint8_t>(i * 91 + 5),
-                           static_cast<std::uint8_t>(255 - i)});
-    return colours;
-}
-
-// Values below 2^planes, with runs (for ByteRun1) and noise.
-std::vector<std::uint32_t> Pattern(std::uint32_t width, std::uint32_t height, std::uint32_t planes)
-{
-    std::vector<std::uint32_t> pixels;
-    std::uint32_t seed = 12345;
-    const std::uint64_t limit = std::uint64_t{1} << planes;
-    for (std::uint32_t y = 0; y < height; ++y)
-        for (std::uint32_t x = 0; x < width; ++x) {
-            seed = seed * 1103515245 + 12345;
-            const std::uint64_t v = x < width / 2 ? (y * 7 + x / 4) : (seed >> 8);
-            pixels.push_back(static_cast<std::uint32_t>(v % limit));
-        }
-    return pixels;
-}
-
 // One plane's rows given as bytes, as pixel values 0 and 1.
 std::vector<std::uint32_t> Bits(const std::vector<Bytes>& rows, std::uint32_t width)
 {
