@@ -19,6 +19,11 @@ struct Layout {
     std::uint32_t bits, rowLength, paletteEntries, importantColours;
 };
 
+void PrintTo(const Layout& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class BmpLayout : public ScratchTest, public ::testing::WithParamInterface<Layout> {};
 
 TEST_P(BmpLayout, HeaderRowsAndPalette)

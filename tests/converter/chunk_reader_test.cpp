@@ -49,6 +49,11 @@ struct Ending {
     std::vector<std::string> lines;      // the ParseIFF lines after the BMHD's
 };
 
+void PrintTo(const Ending& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ChunkReaderEnd : public ScratchTest, public ::testing::WithParamInterface<Ending> {};
 
 // However the chunks run out, the walk ends with its error line and no BODY.

@@ -41,6 +41,11 @@ struct Planes {
     std::uint32_t width;
 };
 
+void PrintTo(const Planes& c, std::ostream* os)
+{
+    *os << c.planes << " planes, compression " << c.compression << ", masking " << c.masking << ", width " << c.width;
+}
+
 class DecodePlanes : public ScratchTest, public ::testing::WithParamInterface<Planes> {};
 
 TEST_P(DecodePlanes, GivesThePalettePicture)
@@ -138,6 +143,11 @@ struct Ham {
     const char* message;
 };
 
+void PrintTo(const Ham& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class DecodeHam : public ScratchTest, public ::testing::WithParamInterface<Ham> {};
 
 // The held colour starts black and runs on from one row into the next.
@@ -184,6 +194,11 @@ struct Halfbrite {
     std::uint32_t camg;
     bool halved;
 };
+
+void PrintTo(const Halfbrite& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class DecodeHalfbrite : public ScratchTest, public ::testing::WithParamInterface<Halfbrite> {};
 
@@ -283,6 +298,11 @@ struct Damaged {
     std::vector<Bytes> rows;     // the plane rows that must come out
 };
 
+void PrintTo(const Damaged& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class DecodeDamaged : public ScratchTest, public ::testing::WithParamInterface<Damaged> {};
 
 // A body that ends early is never read past; what it does not hold is 0.
@@ -322,6 +342,11 @@ struct Refused {
     Bytes picture;
     std::string message;   // the loader's or the writer's
 };
+
+void PrintTo(const Refused& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class DecodeRefused : public ScratchTest, public ::testing::WithParamInterface<Refused> {};
 

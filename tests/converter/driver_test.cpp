@@ -103,6 +103,11 @@ struct Refusal {
     std::string report;           // everything after the checking line
 };
 
+void PrintTo(const Refusal& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class DriverRefusal : public ScratchTest, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(DriverRefusal, ReportsFailsAndWritesNothing)
@@ -144,6 +149,11 @@ struct Naming {
     std::string output;
 };
 
+void PrintTo(const Naming& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class DriverNaming : public ScratchTest, public ::testing::WithParamInterface<Naming> {};
 
 // With one argument the BMP is named after the input, and never is the input.
@@ -180,6 +190,26 @@ TEST_F(DriverTest, LongNamesAreUsedWholeWithTwoArguments)
     const Outcome run = RunQuilmo({input, output});
     EXPECT_EQ(run.out, Checking(input) + kSmallReport);
     EXPECT_EQ(ReadFile(output).size(), 70u);
+}
+
+} // namespace
+
+namespace {
+
+using namespace harness;
+
+// The picture `make run` converts is the one the generator writes, and it
+// converts into a BMP that Pillow reads as we do.
+TEST_F(DriverTest, BundledSampleConverts)
+{
+    ASSERT_EQ(RunShell(Quote(MAKE_SAMPLE_PATH) + " " + Quote(Path("fresh.iff"))).status, 0);
+    EXPECT_EQ(ReadFile(Path("fresh.iff")), ReadFile(SAMPLE_PATH));
+    const Outcome run = RunQuilmo({SAMPLE_PATH, Path("sample.bmp")});
+    EXPECT_EQ(run.status, 0) << run.out;
+    const Rgb24 ours = DecodeBmp(ReadFile(Path("sample.bmp")));
+    EXPECT_EQ(ours.width, 64u);
+    EXPECT_EQ(ours.height, 32u);
+    ExpectPixels(Path("sample.bmp"), ours);
 }
 
 } // namespace

@@ -15,6 +15,11 @@ struct Shortage {
     std::string report;   // from the BODY line on
 };
 
+void PrintTo(const Shortage& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class MemoryShortage : public ScratchTest, public ::testing::WithParamInterface<Shortage> {};
 
 TEST_P(MemoryShortage, ReportsAndWritesNothing)
