@@ -17,15 +17,16 @@ namespace {
 namespace fs = std::filesystem;
 constexpr std::uint32_t kSide = 4096;
 
+// Never destroyed, so the exit handler that removes it can still use it.
 const fs::path& ScratchDir()
 {
-    static const fs::path dir = [] {
-        const fs::path d = fs::temp_directory_path() / ("quilmo_bench_" + std::to_string(getpid()));
-        fs::create_directories(d);
+    static const fs::path* dir = [] {
+        auto* d = new fs::path(fs::temp_directory_path() / ("quilmo_bench_" + std::to_string(getpid())));
+        fs::create_directories(*d);
         std::atexit([] { fs::remove_all(ScratchDir()); });
         return d;
     }();
-    return dir;
+    return *dir;
 }
 
 // Smooth areas (long ByteRun1 runs) next to noise, as in scanned artwork.
