@@ -225,7 +225,7 @@ TEST_P(DecodeHalfbrite, UpperColours)
 
 INSTANTIATE_TEST_SUITE_P(Modes, DecodeHalfbrite,
                          ::testing::Values(Halfbrite{"ExtraHalfbrite", 6, 0x80, true},
-                                           Halfbrite{"HighWordBitsDoNotCount", 6, 0x00800000, false},
+                                           Halfbrite{"OtherBitsDoNotCount", 6, 0x00800000, false},
                                            Halfbrite{"PlainSixPlanes", 6, 0, false},
                                            Halfbrite{"EightPlanesKeepTheirColours", 8, 0x80, false}),
                          [](const auto& info) { return std::string(info.param.name); });

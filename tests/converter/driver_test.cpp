@@ -39,6 +39,11 @@ const std::string kSmallReport =
     "\nBMP Bitmapsize: 8"
     "\n";
 
+Rgb24 SmallPixels()
+{
+    return FromPalette({1, 0, 1, 1, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 1, 0}, 8, 2, {{10, 20, 30}, {200, 150, 100}});
+}
+
 std::string Checking(const std::string& name)
 {
     return kOpening + "\n\nChecking \"" + name + "\"...";
@@ -61,8 +66,7 @@ TEST_F(DriverTest, CompleteRunPrintsTheWholeReportAndWritesTheFile)
         0x4E, 0, 0, 0, 0xB1, 0, 0, 0,                         // bottom row first
     };
     EXPECT_EQ(ReadFile(Path("out.bmp")), expected);
-    ExpectPixels(Path("out.bmp"), FromPalette({1, 0, 1, 1, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 1, 0}, 8, 2,
-                                              {{10, 20, 30}, {200, 150, 100}}));
+    ExpectPixels(Path("out.bmp"), SmallPixels());
 }
 
 TEST_F(DriverTest, WithoutArgumentsOnlyTheUsageIsPrinted)
@@ -78,7 +82,7 @@ TEST_F(DriverTest, ArgumentsAfterTheSecondAreIgnored)
     const Outcome run = RunQuilmo({Path("in.iff"), Path("out.bmp"), Path("third.bmp"), "-x"});
     EXPECT_EQ(run.out, Checking(Path("in.iff")) + kSmallReport);
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(fs::exists(Path("out.bmp")));
+    ExpectPixels(Path("out.bmp"), SmallPixels());
     EXPECT_FALSE(fs::exists(Path("third.bmp")));
 }
 
@@ -94,7 +98,7 @@ TEST_F(DriverTest, FormSizeIsOnlyPrinted)
 
     picture[6] = 0x00, picture[7] = 0x04;   // counts only the type
     EXPECT_EQ(Convert(picture).status, 0);
-    EXPECT_EQ(ReadFile(Path("out.bmp")).size(), 70u);
+    ExpectPixels(Path("out.bmp"), SmallPixels());
 }
 
 struct Refusal {
@@ -165,7 +169,7 @@ TEST_P(DriverNaming, OneArgumentDerivesTheOutputName)
     const Outcome run = RunQuilmo({Path(c.input)});
     EXPECT_EQ(run.out, Checking(Path(c.input)) + kSmallReport);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(ReadFile(Path(c.output)).size(), 70u) << c.output;
+    ExpectPixels(Path(c.output), SmallPixels());
     EXPECT_EQ(ReadFile(Path(c.input)), SmallPicture());
 }
 
@@ -189,7 +193,7 @@ TEST_F(DriverTest, LongNamesAreUsedWholeWithTwoArguments)
     WriteFile(input, SmallPicture());
     const Outcome run = RunQuilmo({input, output});
     EXPECT_EQ(run.out, Checking(input) + kSmallReport);
-    EXPECT_EQ(ReadFile(output).size(), 70u);
+    ExpectPixels(output, SmallPixels());
 }
 
 } // namespace
