@@ -13,9 +13,11 @@ namespace {
 constexpr uint32_t kBlockSize = 36;
 enum : uint32_t { kSource = 2, kDestination = 3, kWidth = 4, kHeight = 5, kCompression = 6, kSize = 7 };
 
-// Where the decoder stands: pixel (x, y) is byte y * width + x. Runs go on
-// past the end of a row into the next one in memory, where that row's own
-// codes later overwrite them; nothing goes past the last row.
+// Where the decoder stands: pixel (x, y) is byte y * width + x. A row ends at
+// an end-of-line code, as writers mean it: codes after a row is full (the
+// padding some writers code up to a multiple of four pixels) stay on that
+// row. Pixels past the end of a row go on into the next one in memory, where
+// that row's own codes overwrite them; nothing goes past the last row.
 struct rle_state {
     uint8_t* out;
     uint64_t size;
@@ -23,16 +25,19 @@ struct rle_state {
     uint64_t x, y;
 };
 
-uint64_t room_at(const rle_state& s, uint64_t n)
+uint64_t position(const rle_state& s) { return s.y * s.width + s.x; }
+
+// How many of n pixels from the current position fit in the destination.
+uint64_t room_for(const rle_state& s, uint64_t n)
 {
-    const uint64_t at = s.y * s.width + s.x;
+    const uint64_t at = position(s);
     return at >= s.size ? 0 : (s.size - at < n ? s.size - at : n);
 }
 
 // n pixels taken two by two from bytes, the high nibble first.
-void put_nibbles(rle_state& s, const uint8_t* bytes, uint64_t n)
+void put_nibbles(const rle_state& s, const uint8_t* bytes, uint64_t n)
 {
-    uint8_t* at = s.out + s.y * s.width + s.x;
+    uint8_t* at = s.out + position(s);
     for (uint64_t i = 0; i < n; ++i) at[i] = i % 2 == 0 ? bytes[i / 2] >> 4 : bytes[i / 2] & 0x0F;
 }
 
@@ -40,31 +45,25 @@ void put_nibbles(rle_state& s, const uint8_t* bytes, uint64_t n)
 bool decode(std::span<const uint8_t> source, rle_state& s, uint32_t height, bool four_bits)
 {
     uint64_t at = 0;
-    bool row_just_filled = false;  // the last code ended a row at its full width
-    while (s.y < height) {
+    // The picture is complete once the last row is full.
+    while (s.y < height && !(s.y == height - 1 && s.x >= s.width)) {
         if (source.size() - at < 2) return false;
         const uint8_t first = source[at];
         const uint8_t second = source[at + 1];
         at += 2;
-        bool filled = false;
         if (first != 0) {
             // Encoded run: n pixels of one value, or of two alternating nibbles.
-            const uint64_t n = room_at(s, first);
+            const uint64_t n = room_for(s, first);
             if (four_bits) {
-                uint8_t* out = s.out + s.y * s.width + s.x;
+                uint8_t* out = s.out + position(s);
                 for (uint64_t i = 0; i < n; ++i) out[i] = i % 2 == 0 ? second >> 4 : second & 0x0F;
             } else {
-                std::memset(s.out + s.y * s.width + s.x, second, n);
+                std::memset(s.out + position(s), second, n);
             }
             s.x += first;
-            filled = s.x >= s.width;
         } else if (second == 0) {
-            // End of line: on to column 0 of the next row, unless the last
-            // code has just filled a row, which has then already ended.
-            if (!row_just_filled) {
-                s.x = 0;
-                ++s.y;
-            }
+            s.x = 0;  // end of line
+            ++s.y;
         } else if (second == 1) {
             return true;  // end of bitmap
         } else if (second == 2) {
@@ -72,6 +71,10 @@ bool decode(std::span<const uint8_t> source, rle_state& s, uint32_t height, bool
             s.x += source[at];
             s.y += source[at + 1];
             at += 2;
+            if (s.x >= s.width) {
+                s.x = 0;
+                ++s.y;
+            }
         } else {
             // Absolute run: n pixels as they stand, the data padded to a
             // whole number of 16-bit words.
@@ -79,23 +82,17 @@ bool decode(std::span<const uint8_t> source, rle_state& s, uint32_t height, bool
             const uint64_t data = four_bits ? (uint64_t(n) + 1) / 2 : n;
             const uint64_t present = source.size() - at < data ? source.size() - at : data;
             const uint64_t pixels = four_bits ? present * 2 : present;
-            const uint64_t stored = room_at(s, pixels < n ? pixels : n);
+            const uint64_t stored = room_for(s, pixels < n ? pixels : n);
             if (four_bits) {
                 put_nibbles(s, source.data() + at, stored);
             } else {
-                std::memcpy(s.out + s.y * s.width + s.x, source.data() + at, stored);
+                std::memcpy(s.out + position(s), source.data() + at, stored);
             }
             if (present < data) return false;
             at += data + data % 2;
             if (at > source.size()) at = source.size();
             s.x += n;
-            filled = s.x >= s.width;
         }
-        if (s.x >= s.width) {
-            s.x = 0;
-            ++s.y;
-        }
-        row_just_filled = filled;
     }
     return true;
 }

@@ -217,7 +217,7 @@ TEST(BmpRunLoad, Rle8Codes)
          {1, E, E, E, E, E, E, 2, E, E, E, E}},
         {"delta past the row end starts the next row", 4, 2, 8, {0, 2, 5, 0, 1, 3, 0, 1},
          {E, E, E, E, 3, E, E, E}},
-        {"a run across the row end wraps; the next row's codes overwrite it", 3, 2, 8, {5, 7, 1, 8, 0, 1},
+        {"a run across the row end wraps; the next row's codes overwrite it", 3, 2, 8, {5, 7, 0, 0, 1, 8, 0, 1},
          {7, 7, 7, 8, 7, E}},
         {"end of bitmap leaves the rest", 3, 2, 8, {1, 4, 0, 1, 9, 9}, {4, E, E, E, E, E}},
         {"decoding stops when the last row is complete", 2, 1, 8, {2, 6}, {6, 6}},
@@ -238,8 +238,8 @@ TEST(BmpRunLoad, Rle4Codes)
     for (const auto& c : cases) check_run(c);
 }
 
-// End of line ends the current row; only right after a code that filled the
-// row is it absorbed (that row has already ended).
+// End of line ends the current row and goes on at column 0 of the next; after
+// a code that filled the row it goes to the next row, not past it.
 TEST(BmpRunLoad, EndOfLineGoesToTheNextRow)
 {
     const std::vector<RunCase> cases = {
@@ -249,6 +249,9 @@ TEST(BmpRunLoad, EndOfLineGoesToTheNextRow)
         {"every full row ended by it", 2, 3, 8, {2, 1, 0, 0, 2, 2, 0, 0, 2, 3, 0, 0, 0, 1}, {1, 1, 2, 2, 3, 3}},
         {"after an absolute run that filled the row", 3, 2, 8, {0, 3, 1, 2, 3, 0, 0, 0, 0, 3, 4, 5, 6, 0},
          {1, 2, 3, 4, 5, 6}},
+        {"codes past a full row are its padding, overwritten by the next row", 2, 2, 8,
+         {2, 1, 2, 0, 0, 0, 2, 3, 2, 0, 0, 0, 0, 1}, {1, 1, 3, 3}},
+        {"rows without end-of-line codes follow on in memory", 2, 2, 8, {2, 1, 2, 3, 0, 1}, {1, 1, 3, 3}},
     };
     for (const auto& c : cases) check_run(c);
 }
