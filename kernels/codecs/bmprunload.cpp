@@ -67,7 +67,13 @@ bool decode(std::span<const uint8_t> source, rle_state& s, uint32_t height, bool
         } else if (second == 1) {
             return true;  // end of bitmap
         } else if (second == 2) {
+            // Delta: moves right and down; from a full row it counts from the
+            // start of the next.
             if (source.size() - at < 2) return false;
+            if (s.x >= s.width) {
+                s.x = 0;
+                ++s.y;
+            }
             s.x += source[at];
             s.y += source[at + 1];
             at += 2;

@@ -217,6 +217,8 @@ TEST(BmpRunLoad, Rle8Codes)
          {1, E, E, E, E, E, E, 2, E, E, E, E}},
         {"delta past the row end starts the next row", 4, 2, 8, {0, 2, 5, 0, 1, 3, 0, 1},
          {E, E, E, E, 3, E, E, E}},
+        {"delta after a full row counts from the next row", 4, 3, 8, {4, 1, 0, 2, 2, 1, 1, 5, 0, 1},
+         {1, 1, 1, 1, E, E, E, E, E, E, 5, E}},
         {"a run across the row end wraps; the next row's codes overwrite it", 3, 2, 8, {5, 7, 0, 0, 1, 8, 0, 1},
          {7, 7, 7, 8, 7, E}},
         {"end of bitmap leaves the rest", 3, 2, 8, {1, 4, 0, 1, 9, 9}, {4, E, E, E, E, E}},
