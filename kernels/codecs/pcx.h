@@ -31,27 +31,36 @@ inline bool pcx_decode_line(std::span<uint8_t> source, uint64_t& at, uint32_t le
 {
     uint32_t m = 0;
     while (m < length) {
-        if (at >= source.size()) return false;
-        const uint8_t b = source[at];
-        if (b < 0xC0) {
-            if (m < keep) out[uint64_t(m) * stride] = b;
-            ++m;
-            ++at;
-            continue;
+        // Bytes below 0xC0 stand for themselves: take them a stretch at a time.
+        const uint8_t* p = source.data() + at;
+        const uint64_t left = source.size() - at;
+        const uint32_t stretch = length - m < left ? length - m : uint32_t(left);
+        const uint32_t kept = m >= keep ? 0 : keep - m < stretch ? keep - m : stretch;
+        uint32_t i = 0;
+        if (stride == 1) {
+            for (; i < kept && p[i] < 0xC0; ++i) out[m + i] = p[i];
+        } else {
+            for (; i < kept && p[i] < 0xC0; ++i) out[uint64_t(m + i) * stride] = p[i];
         }
-        if (at + 1 >= source.size()) return false;
+        if (i == kept) {
+            while (i < stretch && p[i] < 0xC0) ++i;
+        }
+        m += i;
+        at += i;
+        if (m == length) break;
+
+        // A run byte and the byte it repeats.
+        if (source.size() - at < 2) return false;
         const uint8_t value = source[at + 1];
-        uint32_t n = b & 0x3F;
+        uint32_t n = source[at] & 0x3F;
         const uint32_t excess = n > length - m ? n - (length - m) : 0;
         n -= excess;
         const uint32_t end = m + n;
-        const uint32_t stored_end = end < keep ? end : keep;
-        if (m < stored_end) {
-            if (stride == 1) {
-                std::memset(out + m, value, stored_end - m);
-            } else {
-                for (uint32_t k = m; k < stored_end; ++k) out[uint64_t(k) * stride] = value;
-            }
+        const uint32_t stored = end < keep ? end : keep;
+        if (stride == 1 && stored > m + 1) {
+            std::memset(out + m, value, stored - m);
+        } else {
+            for (uint32_t k = m; k < stored; ++k) out[uint64_t(k) * stride] = value;
         }
         m = end;
         if (excess != 0) {

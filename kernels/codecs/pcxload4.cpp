@@ -1,5 +1,7 @@
 // pcxload4: PCX scan lines of up to four bit planes into a planar bitmap,
 // plane after plane, rows of (width + 7) / 8 bytes.
+#include <cstring>
+
 #include "kernels/codecs/pcx.h"
 #include "kernels/common/buffers.h"
 #include "kernels/common/entry.h"

@@ -1,5 +1,7 @@
 // pcxstore4: a planar bitmap into PCX scan lines of four planes each, coded,
 // or stored plainly when coding would not make them shorter than the limit.
+#include <cstring>
+
 #include "kernels/codecs/pcx.h"
 #include "kernels/common/buffers.h"
 #include "kernels/common/entry.h"

@@ -1,5 +1,7 @@
 // pcxstore8: rows of palette indexes into PCX run-length lines, or stored
 // plainly when coding would not make them shorter than the limit.
+#include <cstring>
+
 #include "kernels/codecs/pcx.h"
 #include "kernels/common/buffers.h"
 #include "kernels/common/entry.h"
