@@ -18,3 +18,14 @@ inline uint64_t bmp_row_length(uint32_t width, uint32_t depth)
     }
     return (packed + 3) & ~uint64_t(3);
 }
+
+// A 24-bit BMP pixel is blue, green, red; the host's is red, green, blue.
+// Copies `count` pixels from one order into the other.
+inline void bmp_swap_red_blue(const uint8_t* from, uint32_t count, uint8_t* to)
+{
+    for (uint32_t x = 0; x < count; ++x, from += 3, to += 3) {
+        to[0] = from[2];
+        to[1] = from[1];
+        to[2] = from[0];
+    }
+}

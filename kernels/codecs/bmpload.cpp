@@ -40,11 +40,7 @@ void unpack_row(const uint8_t* row, uint32_t width, uint32_t depth, uint8_t* out
         std::memcpy(out, row, width);
         break;
     case 24:
-        for (uint32_t x = 0; x < width; ++x, row += 3, out += 3) {
-            out[0] = row[2];
-            out[1] = row[1];
-            out[2] = row[0];
-        }
+        bmp_swap_red_blue(row, width, out);
         break;
     }
 }

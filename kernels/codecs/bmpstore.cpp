@@ -37,11 +37,7 @@ void pack_row(const uint8_t* pixels, uint32_t width, uint32_t depth, uint8_t* ou
         std::memcpy(out, pixels, width);
         break;
     case 24:
-        for (uint32_t x = 0; x < width; ++x, pixels += 3, out += 3) {
-            out[0] = pixels[2];
-            out[1] = pixels[1];
-            out[2] = pixels[0];
-        }
+        bmp_swap_red_blue(pixels, width, out);
         break;
     }
 }
