@@ -14,16 +14,28 @@ constexpr uint32_t kBlockSize = 36;
 enum : uint32_t { kSource = 2, kDestination = 3, kWidth = 4, kHeight = 5, kCompression = 6, kSize = 7 };
 
 // Where the decoder stands: pixel (x, y) is byte y * width + x. A row ends at
-// an end-of-line code, as writers mean it: codes after a row is full (the
-// padding some writers code up to a multiple of four pixels) stay on that
-// row. Pixels past the end of a row go on into the next one in memory, where
-// that row's own codes overwrite them; nothing goes past the last row.
+// an end-of-line code, or when a run starts at or past the row's padded width
+// (the width rounded up to a whole 32-bit word of pixels), which is where a
+// row coded without an end of line ends. Some writers code the padding pixels
+// between the width and the padded width; those stay on their row. Pixels
+// past the end of a row go on into the next one in memory, where that row's
+// own codes overwrite them; nothing goes past the last row.
 struct rle_state {
     uint8_t* out;
     uint64_t size;
     uint32_t width;
+    uint64_t padded_width;
     uint64_t x, y;
 };
+
+// Before a run: a row already past its padded width has ended.
+void end_full_row(rle_state& s)
+{
+    if (s.x >= s.padded_width) {
+        s.x = 0;
+        ++s.y;
+    }
+}
 
 uint64_t position(const rle_state& s) { return s.y * s.width + s.x; }
 
@@ -53,6 +65,7 @@ bool decode(std::span<const uint8_t> source, rle_state& s, uint32_t height, bool
         at += 2;
         if (first != 0) {
             // Encoded run: n pixels of one value, or of two alternating nibbles.
+            end_full_row(s);
             const uint64_t n = room_for(s, first);
             if (four_bits) {
                 uint8_t* out = s.out + position(s);
@@ -84,6 +97,7 @@ bool decode(std::span<const uint8_t> source, rle_state& s, uint32_t height, bool
         } else {
             // Absolute run: n pixels as they stand, the data padded to a
             // whole number of 16-bit words.
+            end_full_row(s);
             const uint32_t n = second;
             const uint64_t data = four_bits ? (uint64_t(n) + 1) / 2 : n;
             const uint64_t present = source.size() - at < data ? source.size() - at : data;
@@ -118,7 +132,8 @@ uint32_t load_bmp_rle(void* block)
 
     bool complete = true;
     if ((compression == 8 || compression == 4) && width != 0) {
-        rle_state s = {out, size, width, 0, 0};
+        const uint64_t word_pixels = compression == 4 ? 8 : 4;
+        rle_state s = {out, size, width, (width + word_pixels - 1) / word_pixels * word_pixels, 0, 0};
         complete = decode(shared_source(block_word(block, kSource)), s, height, compression == 4);
     }
 

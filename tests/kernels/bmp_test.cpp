@@ -254,6 +254,8 @@ TEST(BmpRunLoad, EndOfLineGoesToTheNextRow)
         {"codes past a full row are its padding, overwritten by the next row", 2, 2, 8,
          {2, 1, 2, 0, 0, 0, 2, 3, 2, 0, 0, 0, 0, 1}, {1, 1, 3, 3}},
         {"rows without end-of-line codes follow on in memory", 2, 2, 8, {2, 1, 2, 3, 0, 1}, {1, 1, 3, 3}},
+        {"without end of line a run past the padded width starts the next row", 4, 2, 8, {6, 1, 2, 2, 2, 3},
+         {1, 1, 1, 1, 2, 2, 3, 3}},
     };
     for (const auto& c : cases) check_run(c);
 }
