@@ -37,7 +37,7 @@ void unpack_row(const uint8_t* row, uint32_t width, uint32_t depth, uint8_t* out
         }
         break;
     case 8:
-        std::memcpy(out, row, width);
+        std::memmove(out, row, width);
         break;
     case 24:
         bmp_swap_red_blue(row, width, out);

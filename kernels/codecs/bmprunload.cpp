@@ -106,7 +106,7 @@ bool decode(std::span<const uint8_t> source, rle_state& s, uint32_t height, bool
             if (four_bits) {
                 put_nibbles(s, source.data() + at, stored);
             } else {
-                std::memcpy(s.out + position(s), source.data() + at, stored);
+                std::memmove(s.out + position(s), source.data() + at, stored);
             }
             if (present < data) return false;
             at += data + data % 2;

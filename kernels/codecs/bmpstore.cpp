@@ -34,7 +34,7 @@ void pack_row(const uint8_t* pixels, uint32_t width, uint32_t depth, uint8_t* ou
         }
         break;
     case 8:
-        std::memcpy(out, pixels, width);
+        std::memmove(out, pixels, width);
         break;
     case 24:
         bmp_swap_red_blue(pixels, width, out);
@@ -66,7 +66,7 @@ uint32_t store_bmp(void* block)
 
     // The row buffer is left holding what turning the rows back would leave:
     // the last row it carried, row height - height / 2 of the source.
-    if (height >= 2) std::memcpy(row_buffer, pixels + uint64_t(height - height / 2) * source_row, source_row);
+    if (height >= 2) std::memmove(row_buffer, pixels + uint64_t(height - height / 2) * source_row, source_row);
 
     PPCCacheFlush(pixels, uint32_t(source_row * height));
     if (out != nullptr) {

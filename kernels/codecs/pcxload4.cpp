@@ -51,7 +51,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         for (uint32_t p = 0; p < planes && complete; ++p) {
             complete = pcx_decode_line(source, at, bytes_per_line, line, 1, bytes_per_line);
             line_used = true;
-            if (complete) std::memcpy(planar + p * plane_size + y * row_bytes, line, row_bytes);
+            if (complete) std::memmove(planar + p * plane_size + y * row_bytes, line, row_bytes);
         }
     }
 

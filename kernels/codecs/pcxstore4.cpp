@@ -58,8 +58,8 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         uint8_t* at = out;
         for (uint32_t y = 0; y < height; ++y)
             for (uint32_t p = 0; p < 4; ++p) {
-                std::memcpy(at, plane_line(planar, filler, p, planes, plane_size, uint64_t(y) * bytes_per_line),
-                            bytes_per_line);
+                std::memmove(at, plane_line(planar, filler, p, planes, plane_size, uint64_t(y) * bytes_per_line),
+                             bytes_per_line);
                 at += bytes_per_line;
             }
         total = plain_size;

@@ -36,7 +36,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     for (uint32_t y = 0; y < height; ++y) {
         total += pcx_encode_line(rows + uint64_t(y) * bytes_per_line, bytes_per_line, out + total);
         if (total > limit) {
-            std::memcpy(out, rows, plain_size);
+            std::memmove(out, rows, plain_size);
             total = plain_size;
             break;
         }

@@ -170,8 +170,6 @@ protected:
     }
 };
 
-// --- BMP -----------------------------------------------------------------------
-
 // Runs a module on a block of `size` bytes with argument words from word 2 on.
 uint8_t* call_block(SharedArena& arena, const char* module, uint32_t size, const std::vector<uint32_t>& words)
 {
@@ -182,6 +180,7 @@ uint8_t* call_block(SharedArena& arena, const char* module, uint32_t size, const
     return block;
 }
 
+// --- BMP -----------------------------------------------------------------------
 
 // The pixel array of a BMP file decoded by bmpload or bmprunload, as red,
 // green, blue rows from the top down.
@@ -365,12 +364,11 @@ Bytes make_pcx_header(uint32_t bits, uint32_t planes, uint32_t bytes_per_line, u
     return h;
 }
 
-TEST_F(Interop, PcxFilesOfPillowDecodeToPillowsPixels)
+TEST_F(Interop, PcxFilesOfPillowDecodeToThePixelsWritten)
 {
     REQUIRE_PILLOW();
     python(kPillowMake, dir.string());
     const std::vector<std::string> names = files_with("pil_", ".pcx");
-    size_t unreadable = 0, misread = 0;
     pillow_reads(names);
     std::set<uint32_t> planes_seen;
     for (const auto& name : names) {
@@ -380,14 +378,10 @@ TEST_F(Interop, PcxFilesOfPillowDecodeToPillowsPixels)
         // own 24-bit files of width 3 wrongly. The decoders are held to the
         // pixels each readable file was written from, which are Pillow's
         // reading of it everywhere else.
-        if (!fs::exists(dir / (name + ".rgb"))) {
-            ++unreadable;
-            continue;
-        }
+        if (!fs::exists(dir / (name + ".rgb"))) continue;
         const Bytes file = read_file(dir / name);
         const PcxHeader h = pcx_header(file);
         const Bytes written = read_file(dir / (name + ".src"));
-        if (written != read_file(dir / (name + (h.planes == 3 ? ".rgb" : ".raw")))) ++misread;
         SharedArena arena;
         uint8_t* source = arena.copy(Bytes(file.begin() + 128, file.end()));
         if (h.bits == 1 && h.planes == 1) {
@@ -416,7 +410,6 @@ TEST_F(Interop, PcxFilesOfPillowDecodeToPillowsPixels)
         planes_seen.insert(h.bits * 10 + h.planes);
     }
     EXPECT_EQ(planes_seen, (std::set<uint32_t>{11, 81, 83})) << "1-bit, 8-bit palette and 24-bit files";
-    EXPECT_LE(unreadable + misread, 4u) << "Pillow reads nearly all of its own files as written";
 }
 
 TEST_F(Interop, PcxFilesFromTheEncodersOpenInPillow)

@@ -1,7 +1,6 @@
 // The BMP kernels: bmpstore, bmpload and bmprunload.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 #include "kernel_test.h"
@@ -86,20 +85,27 @@ TEST(BmpStore, RowBufferEndsAsTurningTheRowsBackLeavesIt)
 
 TEST(BmpStore, BuffersTooSmallGiveError14AndNoWrite)
 {
-    const Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9};  // 3 x 3 at 8 bits: rows of 4
-    for (const char* fault : {"destination one byte short", "row buffer one byte short", "source in no block"}) {
-        SCOPED_TRACE(fault);
+    // 3 x 3 at 8 bits: a destination of 3 rows of 4 bytes, a row buffer of 3.
+    struct Fault {
+        const char* name;
+        uint32_t destination_size, row_buffer_size;
+        bool source_in_a_block;
+    };
+    const Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    for (const Fault& f : {Fault{"destination one byte short", 11, 3, true},
+                           Fault{"row buffer one byte short", 12, 2, true}, Fault{"source in no block", 12, 3, false}}) {
+        SCOPED_TRACE(f.name);
         SharedArena arena;
         uint8_t* source = arena.copy(pixels);
-        uint8_t* destination = arena.fill(std::string(fault).starts_with("destination") ? 11 : 12, E);
-        uint8_t* row_buffer = arena.fill(std::string(fault).starts_with("row") ? 2 : 3, E);
-        const uint32_t source_address = std::string(fault).starts_with("source") ? 0x10 : host_address(source);
+        uint8_t* destination = arena.fill(f.destination_size, E);
+        uint8_t* row_buffer = arena.fill(f.row_buffer_size, E);
+        const uint32_t source_address = f.source_in_a_block ? host_address(source) : 0x10;
         EXPECT_EQ(run_bmp("bmpstore", arena,
                           {source_address, host_address(destination), host_address(row_buffer), 3, 3, 8}),
                   14u);
         EXPECT_EQ(bytes_of(source, 9), pixels);
-        EXPECT_EQ(bytes_of(destination, 11), Bytes(11, E));
-        EXPECT_EQ(bytes_of(row_buffer, 2), Bytes(2, E));
+        EXPECT_EQ(bytes_of(destination, f.destination_size), Bytes(f.destination_size, E));
+        EXPECT_EQ(bytes_of(row_buffer, f.row_buffer_size), Bytes(f.row_buffer_size, E));
     }
 }
 
