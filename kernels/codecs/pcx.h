@@ -30,39 +30,41 @@ inline bool pcx_decode_line(std::span<uint8_t> source, uint64_t& at, uint32_t le
                             uint32_t stride, uint32_t keep)
 {
     uint32_t m = 0;
-    while (m < length) {
-        // Bytes below 0xC0 stand for themselves: take them a stretch at a time.
-        const uint8_t* p = source.data() + at;
-        const uint64_t left = source.size() - at;
-        const uint32_t stretch = length - m < left ? length - m : uint32_t(left);
-        const uint32_t kept = m >= keep ? 0 : keep - m < stretch ? keep - m : stretch;
-        uint32_t i = 0;
-        if (stride == 1) {
-            for (; i < kept && p[i] < 0xC0; ++i) out[m + i] = p[i];
-        } else {
-            for (; i < kept && p[i] < 0xC0; ++i) out[uint64_t(m + i) * stride] = p[i];
-        }
-        if (i == kept) {
-            while (i < stretch && p[i] < 0xC0) ++i;
-        }
-        m += i;
-        at += i;
-        if (m == length) break;
 
-        // A run byte and the byte it repeats.
+    // Well inside the kept part of the line, no run can reach its end: decode
+    // without branching on what kind of byte comes, a byte of itself being a
+    // run of one.
+    const uint32_t inside = length < keep ? length : keep;
+    while (m + 63 <= inside && source.size() - at >= 2) {
+        const uint8_t b = source[at];
+        const bool run = b >= 0xC0;
+        const uint32_t n = run ? b & 0x3Fu : 1u;
+        const uint8_t value = run ? source[at + 1] : b;
+        at += run ? 2 : 1;
+        if (stride == 1 && n > 1) {
+            std::memset(out + m, value, n);
+        } else {
+            for (uint32_t k = 0; k < n; ++k) out[uint64_t(m + k) * stride] = value;
+        }
+        m += n;
+    }
+
+    while (m < length) {
+        if (at >= source.size()) return false;
+        const uint8_t b = source[at];
+        if (b < 0xC0) {
+            if (m < keep) out[uint64_t(m) * stride] = b;
+            ++m;
+            ++at;
+            continue;
+        }
         if (source.size() - at < 2) return false;
         const uint8_t value = source[at + 1];
-        uint32_t n = source[at] & 0x3F;
+        uint32_t n = b & 0x3F;
         const uint32_t excess = n > length - m ? n - (length - m) : 0;
         n -= excess;
-        const uint32_t end = m + n;
-        const uint32_t stored = end < keep ? end : keep;
-        if (stride == 1 && stored > m + 1) {
-            std::memset(out + m, value, stored - m);
-        } else {
-            for (uint32_t k = m; k < stored; ++k) out[uint64_t(k) * stride] = value;
-        }
-        m = end;
+        for (uint32_t k = m; k < m + n && k < keep; ++k) out[uint64_t(k) * stride] = value;
+        m += n;
         if (excess != 0) {
             source[at] = uint8_t(0xC0 | excess);  // the next line begins with the rest
         } else {
