@@ -91,7 +91,8 @@ inline uint32_t pcx_encode_line(const uint8_t* line, uint32_t length, uint8_t* o
             out[w++] = v;
             i += k;
         } else {
-            if (v >= 0xC0) out[w++] = 0xC1;
+            out[w] = 0xC1;  // kept only before a byte of 0xC0 or more
+            w += v >= 0xC0;
             out[w++] = v;
             ++i;
         }
