@@ -35,7 +35,7 @@ inline bool pcx_decode_line(std::span<uint8_t> source, uint64_t& at, uint32_t le
     // without branching on what kind of byte comes, a byte of itself being a
     // run of one.
     const uint32_t inside = length < keep ? length : keep;
-    while (m + 63 <= inside && source.size() - at >= 2) {
+    while (uint64_t(m) + 63 <= inside && source.size() - at >= 2) {
         const uint8_t b = source[at];
         const bool run = b >= 0xC0;
         const uint32_t n = run ? b & 0x3Fu : 1u;
