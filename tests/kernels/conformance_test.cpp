@@ -137,6 +137,106 @@ void prepare_ham_quick(SharedArena& arena, uint8_t* block, Exempt&)
 
 // (prepare functions of this group)
 
+void prepare_bmpstore(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    const std::vector<uint8_t> rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+    host_set_word(block, 2, host_address(arena.copy(rgb)));
+    host_set_word(block, 3, host_address(arena.alloc(8 * 3)));
+    host_set_word(block, 4, host_address(arena.alloc(6)));
+    host_set_word(block, 5, 2);
+    host_set_word(block, 6, 3);
+    host_set_word(block, 7, 24);
+}
+
+void prepare_bmpload(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    const std::vector<uint8_t> rows = {0x12, 0x30, 0, 0, 0x45, 0x06, 0, 0};
+    host_set_word(block, 2, host_address(arena.copy(rows)));
+    host_set_word(block, 3, host_address(arena.alloc(3 * 2)));
+    host_set_word(block, 4, 3);
+    host_set_word(block, 5, 2);
+    host_set_word(block, 6, 4);
+}
+
+void prepare_bmprunload(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    const std::vector<uint8_t> codes = {2, 7, 0, 3, 1, 2, 3, 0, 0, 0, 0, 1};
+    host_set_word(block, 2, host_address(arena.copy(codes)));
+    host_set_word(block, 3, host_address(arena.alloc(5 * 2)));
+    host_set_word(block, 4, 5);
+    host_set_word(block, 5, 2);
+    host_set_word(block, 6, 8);
+}
+
+// The PCX decoders rewrite the run byte of a run that crosses a line end in
+// their source; each small run has one.
+uint8_t* pcx_runs(SharedArena& arena, Exempt& exempt, const std::vector<uint8_t>& runs)
+{
+    uint8_t* source = arena.copy(runs);
+    exempt.push_back({source, uint32_t(runs.size())});
+    return source;
+}
+
+void prepare_pcxload4(SharedArena& arena, uint8_t* block, Exempt& exempt)
+{
+    // Width 12, bytes per line 2, two planes, two rows.
+    host_set_word(block, 2, host_address(pcx_runs(arena, exempt, {0xC3, 0xAA, 0x0F, 0xC5, 0x55})));
+    host_set_word(block, 3, host_address(arena.alloc(2 * 2 * 2)));
+    host_set_word(block, 4, host_address(arena.alloc(2)));
+    host_set_word(block, 5, 12);
+    host_set_word(block, 6, 2);
+    host_set_word(block, 7, 2);
+    host_set_word(block, 8, 2);
+}
+
+void prepare_pcxload8(SharedArena& arena, uint8_t* block, Exempt& exempt)
+{
+    host_set_word(block, 2, host_address(pcx_runs(arena, exempt, {0xC5, 0x07, 0xC1, 0xC8})));
+    host_set_word(block, 3, host_address(arena.alloc(3 * 2)));
+    host_set_word(block, 4, 3);
+    host_set_word(block, 5, 2);
+    host_set_word(block, 7, 3);
+}
+
+void prepare_pcxload24(SharedArena& arena, uint8_t* block, Exempt& exempt)
+{
+    host_set_word(block, 2, host_address(pcx_runs(arena, exempt, {10, 0xC3, 20, 30, 40, 0xC3, 50})));
+    host_set_word(block, 3, host_address(arena.alloc(2 * 3 * 1)));
+    host_set_word(block, 4, 2);
+    host_set_word(block, 5, 1);
+    host_set_word(block, 6, 24);
+    host_set_word(block, 7, 2);
+}
+
+void prepare_pcxstore4(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    const std::vector<uint8_t> planar = {1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4};
+    host_set_word(block, 2, host_address(arena.copy(planar)));
+    host_set_word(block, 3, host_address(arena.alloc(4 * 4 * 4)));
+    host_set_word(block, 4, host_address(arena.fill(4, 9)));
+    host_set_word(block, 5, 4);
+    host_set_word(block, 6, 4);
+    host_set_word(block, 7, 1);
+}
+
+void prepare_pcxstore8(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    const std::vector<uint8_t> rows = {5, 5, 5, 5, 6, 6, 6, 6, 0xC9, 7, 7, 7};
+    host_set_word(block, 2, host_address(arena.copy(rows)));
+    host_set_word(block, 3, host_address(arena.alloc(4 * 4)));
+    host_set_word(block, 4, 4);
+    host_set_word(block, 5, 3);
+}
+
+void prepare_pcxstore24(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    const std::vector<uint8_t> rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    host_set_word(block, 2, host_address(arena.copy(rgb)));
+    host_set_word(block, 3, host_address(arena.alloc(12)));
+    host_set_word(block, 4, 2);
+    host_set_word(block, 5, 2);
+}
+
 // --- Targa, WPG, RGB8, Photo-CD, DEEP --------------------------------------------
 
 // (prepare functions of this group)
@@ -176,6 +276,15 @@ const std::vector<ConformanceRow>& rows()
         {"hameightfast", 7, false, {}, false, std::nullopt, prepare_ham_quick},
 
         // BMP and PCX: bmpstore, bmpload, bmprunload, pcxload4/8/24, pcxstore4/8/24
+        {"bmpstore", 9, false, {}, false, std::nullopt, prepare_bmpstore},
+        {"bmpload", 9, false, {}, false, std::nullopt, prepare_bmpload},
+        {"bmprunload", 9, false, {}, false, std::nullopt, prepare_bmprunload},
+        {"pcxload4", 11, true, {}, false, std::nullopt, prepare_pcxload4},
+        {"pcxload8", 10, true, {}, false, std::nullopt, prepare_pcxload8},
+        {"pcxload24", 10, true, {}, false, std::nullopt, prepare_pcxload24},
+        {"pcxstore4", 10, true, {}, false, std::nullopt, prepare_pcxstore4},
+        {"pcxstore8", 8, true, {}, false, std::nullopt, prepare_pcxstore8},
+        {"pcxstore24", 8, true, {}, false, std::nullopt, prepare_pcxstore24},
 
         // Targa, WPG, RGB8, Photo-CD, DEEP
 
