@@ -13,29 +13,26 @@ namespace {
 constexpr uint32_t kBlockSize = 36;
 enum : uint32_t { kSource = 2, kDestination = 3, kWidth = 4, kHeight = 5, kCompression = 6, kSize = 7 };
 
-// Where the decoder stands: pixel (x, y) is byte y * width + x. A row ends at
-// an end-of-line code, or when a run starts at or past the row's padded width
-// (the width rounded up to a whole 32-bit word of pixels), which is where a
-// row coded without an end of line ends. Some writers code the padding pixels
-// between the width and the padded width; those stay on their row. Pixels
-// past the end of a row go on into the next one in memory, where that row's
-// own codes overwrite them; nothing goes past the last row.
+// Where the decoder stands: pixel (x, y) is byte y * width + x. A row ends
+// when a code takes x to the width, or at an end-of-line code. Pixels past the
+// end of a row go on into the next one in memory, where that row's own codes
+// overwrite them; nothing goes past the last row.
+//
+// Writers that end every row with an end-of-line code put it right after the
+// code that filled the row; some first code the row's padding pixels (the
+// width rounded up to a whole 32-bit word) in a code of their own. Such an
+// end-of-line code is absorbed: decoding goes on at the row that began when
+// the full row ended, so those files decode row for row.
 struct rle_state {
     uint8_t* out;
     uint64_t size;
     uint32_t width;
-    uint64_t padded_width;
+    uint64_t padding;        // pixels from the width to the next 32-bit word
     uint64_t x, y;
+    bool after_full_row;     // the codes since the last full row may be its padding
+    uint64_t full_row_next;  // the row that began when that row ended
+    uint64_t since_full_row; // pixels coded since
 };
-
-// Before a run: a row already past its padded width has ended.
-void end_full_row(rle_state& s)
-{
-    if (s.x >= s.padded_width) {
-        s.x = 0;
-        ++s.y;
-    }
-}
 
 uint64_t position(const rle_state& s) { return s.y * s.width + s.x; }
 
@@ -53,19 +50,55 @@ void put_nibbles(const rle_state& s, const uint8_t* bytes, uint64_t n)
     for (uint64_t i = 0; i < n; ++i) at[i] = i % 2 == 0 ? bytes[i / 2] >> 4 : bytes[i / 2] & 0x0F;
 }
 
+// After a code of n pixels: the row ends once x reaches the width.
+void advance(rle_state& s, uint64_t n)
+{
+    const bool maybe_padding = s.after_full_row && s.since_full_row + n <= s.padding;
+    s.x += n;
+    if (s.x >= s.width) {
+        s.x = 0;
+        ++s.y;
+        if (!maybe_padding) {
+            s.after_full_row = true;
+            s.full_row_next = s.y;
+            s.since_full_row = 0;
+            return;
+        }
+    }
+    if (maybe_padding)
+        s.since_full_row += n;
+    else
+        s.after_full_row = false;
+}
+
+// An end-of-line code ends the current row, unless it only closes a row that
+// has ended already (right after it, or after its padding).
+void end_of_line(rle_state& s)
+{
+    const bool absorbed = s.after_full_row && (s.since_full_row == 0 || s.since_full_row == s.padding);
+    s.y = absorbed ? s.full_row_next : s.y + 1;
+    s.x = 0;
+    s.after_full_row = false;
+}
+
+// Rows are still to come, or what looked like the last row may turn out to
+// have been padding.
+bool more_rows(const rle_state& s, uint32_t height)
+{
+    return s.y < height || (s.after_full_row && s.since_full_row != 0 && s.full_row_next < height);
+}
+
 // Returns false when the source ends before the picture does.
 bool decode(std::span<const uint8_t> source, rle_state& s, uint32_t height, bool four_bits)
 {
     uint64_t at = 0;
-    // The picture is complete once the last row is full.
-    while (s.y < height && !(s.y == height - 1 && s.x >= s.width)) {
-        if (source.size() - at < 2) return false;
+    while (more_rows(s, height)) {
+        if (source.size() - at < 2) return s.y >= height;
         const uint8_t first = source[at];
         const uint8_t second = source[at + 1];
         at += 2;
         if (first != 0) {
             // Encoded run: n pixels of one value, or of two alternating nibbles.
-            end_full_row(s);
             const uint64_t n = room_for(s, first);
             if (four_bits) {
                 uint8_t* out = s.out + position(s);
@@ -73,23 +106,18 @@ bool decode(std::span<const uint8_t> source, rle_state& s, uint32_t height, bool
             } else {
                 std::memset(s.out + position(s), second, n);
             }
-            s.x += first;
+            advance(s, first);
         } else if (second == 0) {
-            s.x = 0;  // end of line
-            ++s.y;
+            end_of_line(s);
         } else if (second == 1) {
             return true;  // end of bitmap
         } else if (second == 2) {
-            // Delta: moves right and down; from a full row it counts from the
-            // start of the next.
+            // Delta: moves right and down; past the width the row ends.
             if (source.size() - at < 2) return false;
-            if (s.x >= s.width) {
-                s.x = 0;
-                ++s.y;
-            }
             s.x += source[at];
             s.y += source[at + 1];
             at += 2;
+            s.after_full_row = false;
             if (s.x >= s.width) {
                 s.x = 0;
                 ++s.y;
@@ -97,7 +125,6 @@ bool decode(std::span<const uint8_t> source, rle_state& s, uint32_t height, bool
         } else {
             // Absolute run: n pixels as they stand, the data padded to a
             // whole number of 16-bit words.
-            end_full_row(s);
             const uint32_t n = second;
             const uint64_t data = four_bits ? (uint64_t(n) + 1) / 2 : n;
             const uint64_t present = source.size() - at < data ? source.size() - at : data;
@@ -111,7 +138,7 @@ bool decode(std::span<const uint8_t> source, rle_state& s, uint32_t height, bool
             if (present < data) return false;
             at += data + data % 2;
             if (at > source.size()) at = source.size();
-            s.x += n;
+            advance(s, n);
         }
     }
     return true;
@@ -133,7 +160,8 @@ uint32_t load_bmp_rle(void* block)
     bool complete = true;
     if ((compression == 8 || compression == 4) && width != 0) {
         const uint64_t word_pixels = compression == 4 ? 8 : 4;
-        rle_state s = {out, size, width, (width + word_pixels - 1) / word_pixels * word_pixels, 0, 0};
+        const uint64_t padding = (word_pixels - width % word_pixels) % word_pixels;
+        rle_state s = {out, size, width, padding, 0, 0, false, 0, 0};
         complete = decode(shared_source(block_word(block, kSource)), s, height, compression == 4);
     }
 

@@ -260,8 +260,12 @@ TEST(BmpRunLoad, EndOfLineGoesToTheNextRow)
         {"codes past a full row are its padding, overwritten by the next row", 2, 2, 8,
          {2, 1, 2, 0, 0, 0, 2, 3, 2, 0, 0, 0, 0, 1}, {1, 1, 3, 3}},
         {"rows without end-of-line codes follow on in memory", 2, 2, 8, {2, 1, 2, 3, 0, 1}, {1, 1, 3, 3}},
-        {"without end of line a run past the padded width starts the next row", 4, 2, 8, {6, 1, 2, 2, 2, 3},
-         {1, 1, 1, 1, 2, 2, 3, 3}},
+        {"without end of line a run across the row end wraps, the next row starts at column 0", 4, 2, 8,
+         {6, 1, 2, 2, 2, 3}, {1, 1, 1, 1, 2, 2, 3, 3}},
+        {"without end of line rows end at the width, not the padded width", 3, 3, 8, {3, 7, 3, 8, 3, 9},
+         {7, 7, 7, 8, 8, 8, 9, 9, 9}},
+        {"padding coded on its own after a row narrower than it", 1, 3, 8,
+         {1, 4, 3, 0, 0, 0, 1, 3, 3, 0, 0, 0, 1, 2, 3, 0, 0, 0, 0, 1}, {4, 3, 2}},
     };
     for (const auto& c : cases) check_run(c);
 }
