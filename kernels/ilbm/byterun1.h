@@ -1,0 +1,138 @@
+// ByteRun1 rows, shared by the ILBM body kernels (rununpack, runpack) and the
+// chunky body kernels (pbmload, pbmstore).
+//
+// A packed row is a run of codes, each one byte n and its data:
+//   0 to 127    the next n + 1 bytes, copied;
+//   129 to 255  the next byte, 257 - n times;
+//   128         nothing.
+// Rows carry no length: both sides know how many bytes a row unpacks to. The
+// unpacker stops once a row has that many; a code that runs past the end is
+// still written whole into the row buffer and its surplus is dropped.
+//
+// The routines here take the bounds of every buffer they touch; the exported
+// routines built on them (PackRow, DoPack, copymem) work on bare pointers, so
+// the modules check sizes before calling them.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+// A code that crosses the end of a row writes at most this many bytes past
+// it, so a row buffer holds the row length plus this.
+inline constexpr uint64_t BYTERUN1_ROW_SLACK = 127;
+
+// PackRow's scratch buffer: a literal written on the way into a run leaves
+// the run's bytes where they are, at positions up to 253.
+inline constexpr uint64_t BYTERUN1_SCRATCH_SIZE = 254;
+
+// The longest packed form of a row of `length` bytes.
+inline constexpr uint64_t byterun1_worst_case(uint64_t length) { return length + (length + 127) / 128; }
+
+// Unpacks codes from `source`, starting at `at`, into `row` until at least
+// `length` bytes have been produced; `at` moves past the codes read. Returns
+// the bytes produced (more than `length` when the last code crossed the end),
+// or -1 when the source ends first or a code would run past `row`.
+inline int64_t byterun1_unpack_row(std::span<const uint8_t> source, uint64_t& at, std::span<uint8_t> row,
+                                   uint64_t length)
+{
+    uint64_t produced = 0;
+    while (produced < length) {
+        if (at >= source.size()) return -1;
+        const uint8_t n = source[at++];
+        if (n < 128) {
+            const uint64_t count = uint64_t(n) + 1;
+            if (source.size() - at < count || row.size() - produced < count) return -1;
+            std::memcpy(row.data() + produced, source.data() + at, count);
+            at += count;
+            produced += count;
+        } else if (n > 128) {
+            const uint64_t count = 257 - uint64_t(n);
+            if (at >= source.size() || row.size() - produced < count) return -1;
+            std::memset(row.data() + produced, source[at++], count);
+            produced += count;
+        }
+    }
+    return int64_t(produced);
+}
+
+// copymem: `count` bytes, first to last, one at a time in effect. Only
+// overlapping ranges can tell the difference, so those alone take the slow
+// road.
+inline void byterun1_copy(const uint8_t* from, uint8_t* to, uint32_t count)
+{
+    const uintptr_t f = reinterpret_cast<uintptr_t>(from), t = reinterpret_cast<uintptr_t>(to);
+    if (t <= f || t - f >= count) {
+        std::memmove(to, from, count);
+        return;
+    }
+    for (uint32_t i = 0; i < count; ++i) to[i] = from[i];
+}
+
+// Packs a row of `length` bytes into `out`, which has room for `room` bytes,
+// using `scratch` (BYTERUN1_SCRATCH_SIZE bytes) for the bytes not yet
+// written. The row's bytes are `row`; any of the `length` bytes past its end
+// read as 0. Returns the bytes written, or -1 when `out` runs out of room
+// (what fitted of the row is then written). An empty row packs to nothing.
+//
+// The packer keeps a stretch of bytes in the scratch buffer, in literal mode
+// or run mode, and remembers where the latest stretch of equal bytes began
+// (rstart). Three equal bytes start a run, and so do two at the start of the
+// buffer; two equal bytes after other literal bytes stay in the literal.
+inline int64_t byterun1_pack_row(std::span<const uint8_t> row, uint64_t length, uint8_t* scratch, uint8_t* out,
+                                 uint64_t room)
+{
+    if (length == 0) return 0;
+    uint64_t written = 0;
+    auto literal = [&](uint32_t k) {  // k = 1 to 128 bytes from scratch position 0
+        if (room - written < uint64_t(k) + 1) return false;
+        out[written] = uint8_t(k - 1);
+        std::memcpy(out + written + 1, scratch, k);
+        written += uint64_t(k) + 1;
+        return true;
+    };
+    auto run = [&](uint32_t k, uint8_t value) {  // k = 2 to 128 copies of value
+        if (room - written < 2) return false;
+        out[written] = uint8_t(257 - k);
+        out[written + 1] = value;
+        written += 2;
+        return true;
+    };
+    const uint64_t present = row.size() < length ? row.size() : length;
+    auto byte_at = [&](uint64_t i) { return i < present ? row[i] : uint8_t(0); };
+
+    uint8_t previous = byte_at(0);
+    scratch[0] = previous;
+    uint32_t nbuf = 1, rstart = 0;
+    bool in_run = false;
+    for (uint64_t i = 1; i < length; ++i) {
+        const uint8_t b = byte_at(i);
+        scratch[nbuf++] = b;
+        if (!in_run) {
+            if (nbuf > 128) {
+                if (!literal(nbuf - 1)) return -1;
+                scratch[0] = b;
+                nbuf = 1;
+                rstart = 0;
+            } else if (b == previous) {
+                if (nbuf - rstart >= 3) {
+                    if (rstart > 0 && !literal(rstart)) return -1;
+                    in_run = true;
+                } else if (rstart == 0) {
+                    in_run = true;
+                }
+            } else {
+                rstart = nbuf - 1;
+            }
+        } else if (b != previous || nbuf - rstart > 128) {
+            if (!run(nbuf - 1 - rstart, previous)) return -1;
+            scratch[0] = b;
+            nbuf = 1;
+            rstart = 0;
+            in_run = false;
+        }
+        previous = b;
+    }
+    if (in_run ? !run(nbuf - rstart, previous) : !literal(nbuf)) return -1;
+    return int64_t(written);
+}
