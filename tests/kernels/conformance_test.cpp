@@ -81,7 +81,63 @@ void prepare_planestotrue(SharedArena& arena, uint8_t* block, Exempt&)
 
 // --- ByteRun1: rununpack, runpack, pbmload, pbmstore -----------------------------
 
-// (prepare functions of this group)
+// The row buffers and PackRow's scratch are the modules' own work space: the
+// host never reads them back, and only the destination is flushed.
+
+void prepare_rununpack(SharedArena& arena, uint8_t* block, Exempt& unflushed_scratch)
+{
+    // Two rows of two planes and a mask, three bytes kept of four unpacked.
+    const std::vector<uint8_t> body = {0x03, 1, 2, 3, 4, 0xFD, 5, 0x80, 0xFB, 6, 0x01, 7, 8, 0xFF, 9,
+                                       0xFD, 10, 0x00, 11, 0xFE, 12, 0x03, 13, 14, 15, 16};
+    uint8_t* row = arena.alloc(4 + 127);
+    host_set_word(block, 2, host_address(row));
+    host_set_word(block, 3, host_address(arena.copy(body)));
+    host_set_word(block, 4, host_address(arena.alloc(3 * 6)));
+    host_set_word(block, 5, 2);
+    host_set_word(block, 7, 2);
+    host_set_word(block, 8, 1);
+    host_set_word(block, 9, 3);
+    host_set_word(block, 10, 4);
+    host_set_word(block, 11, 6);
+    unflushed_scratch.push_back({row, 4 + 127});
+}
+
+void prepare_runpack(SharedArena& arena, uint8_t* block, Exempt& unflushed_scratch)
+{
+    std::vector<uint8_t> planar(3 * 2 * 3);
+    for (size_t i = 0; i < planar.size(); ++i) planar[i] = uint8_t(i < 8 ? 5 : i * 29 + 3);
+    uint8_t* scratch = arena.alloc(254);
+    host_set_word(block, 2, host_address(arena.copy(planar)));
+    host_set_word(block, 3, host_address(arena.alloc(6 * 5)));
+    host_set_word(block, 4, host_address(scratch));
+    host_set_word(block, 5, 2);
+    host_set_word(block, 6, 3);
+    host_set_word(block, 7, 3);
+    unflushed_scratch.push_back({scratch, 254});
+}
+
+void prepare_pbmload(SharedArena& arena, uint8_t* block, Exempt& unflushed_scratch)
+{
+    const std::vector<uint8_t> body = {0xFB, 7, 0x80, 0x02, 1, 2, 3, 0x00, 4, 0xFE, 4, 0x00, 5};
+    uint8_t* row = arena.alloc(4 + 127);
+    host_set_word(block, 2, host_address(arena.copy(body)));
+    host_set_word(block, 3, host_address(arena.alloc(3 * 3)));
+    host_set_word(block, 4, host_address(row));
+    host_set_word(block, 6, 3);
+    host_set_word(block, 7, 3);
+    host_set_word(block, 8, 4);
+    unflushed_scratch.push_back({row, 4 + 127});
+}
+
+void prepare_pbmstore(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    const std::vector<uint8_t> pixels = {7, 7, 7, 8, 1, 2, 9, 9, 9, 9, 9, 9};
+    host_set_word(block, 2, host_address(arena.copy(pixels)));
+    host_set_word(block, 3, host_address(arena.alloc(2 * 7)));
+    host_set_word(block, 4, host_address(arena.alloc(254)));
+    host_set_word(block, 5, 2);
+    host_set_word(block, 6, 5);
+}
 
 // --- HAM: hamexpand, hamsix, hameight, hamsixfast, hameightfast ------------------
 
@@ -267,6 +323,10 @@ const std::vector<ConformanceRow>& rows()
         {"truetoplanes", 7, true, {}, false, std::nullopt, prepare_truetoplanes},
         {"planestotrue", 7, true, {}, false, std::nullopt, prepare_planestotrue},
         // ByteRun1: rununpack, runpack, pbmload, pbmstore
+        {"rununpack", 13, true, {"copymem"}, false, std::nullopt, prepare_rununpack},
+        {"runpack", 10, true, {"PackRow"}, false, std::nullopt, prepare_runpack},
+        {"pbmload", 11, true, {"copymem"}, false, std::nullopt, prepare_pbmload},
+        {"pbmstore", 9, true, {"DoPack"}, false, std::nullopt, prepare_pbmstore},
 
         // HAM: hamexpand, hamsix, hameight, hamsixfast, hameightfast
         {"hamexpand", 10, false, {}, false, std::nullopt, prepare_hamexpand},
