@@ -14,6 +14,7 @@
 // the modules check sizes before calling them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -98,15 +99,47 @@ inline int64_t byterun1_pack_row(std::span<const uint8_t> row, uint64_t length, 
         written += 2;
         return true;
     };
-    const uint64_t present = row.size() < length ? row.size() : length;
+    const uint64_t present = std::min<uint64_t>(row.size(), length);
     auto byte_at = [&](uint64_t i) { return i < present ? row[i] : uint8_t(0); };
 
+    const uint8_t* src = row.data();
     uint8_t previous = byte_at(0);
     scratch[0] = previous;
     uint32_t nbuf = 1, rstart = 0;
     bool in_run = false;
-    for (uint64_t i = 1; i < length; ++i) {
-        const uint8_t b = byte_at(i);
+    for (uint64_t i = 1; i < length;) {
+        // Stretches that change no decision go in bulk: in a literal, bytes
+        // that start no run while the buffer has room; in a run, more of the
+        // same byte while the run has room.
+        if (i < present) {
+            // scratch[k] holds source byte first + k.
+            const uint64_t first = i - nbuf;
+            uint64_t j = i;
+            if (!in_run) {
+                // A pair after other literal bytes changes nothing either.
+                const uint64_t limit = std::min(present, i + (128 - nbuf));
+                for (; j < limit; ++j) {
+                    const uint8_t b = src[j];
+                    if (b != src[j - 1]) {
+                        rstart = uint32_t(j - first);
+                    } else if (rstart == 0 || j - first - rstart >= 2) {
+                        break;
+                    }
+                    scratch[j - first] = b;
+                }
+                if (j > i) previous = src[j - 1];
+            } else {
+                const uint64_t limit = std::min(present, i + (128 + rstart - nbuf));
+                for (; j < limit && src[j] == previous; ++j) scratch[j - first] = previous;
+            }
+            if (j > i) {
+                nbuf = uint32_t(j - first);
+                i = j;
+                continue;
+            }
+        }
+        // One byte that may end the literal, start a run or end the run.
+        const uint8_t b = byte_at(i++);
         scratch[nbuf++] = b;
         if (!in_run) {
             if (nbuf > 128) {
