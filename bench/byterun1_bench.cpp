@@ -32,6 +32,32 @@ struct Packed {
     uint32_t size;
 };
 
+// Runs a packer (source, destination and scratch in words 2 to 4, its
+// dimensions from word 5, the packed count in `count_word`) once into a fresh
+// buffer, which stays with the caller.
+Packed pack(const host_module* packer, uint8_t* block, const uint8_t* source, uint8_t* scratch,
+            std::initializer_list<uint32_t> dimensions, uint32_t count_word)
+{
+    uint8_t* out = host_alloc(kPackRoom);
+    host_set_word(block, 2, host_address(source));
+    host_set_word(block, 3, host_address(out));
+    host_set_word(block, 4, host_address(scratch));
+    uint32_t index = 5;
+    for (uint32_t value : dimensions) host_set_word(block, index++, value);
+    host_call(packer, block, 1);
+    return {out, host_word(block, count_word)};
+}
+
+Packed pack_bitmap(const host_module* runpack, uint8_t* block, const uint8_t* source, uint8_t* scratch)
+{
+    return pack(runpack, block, source, scratch, {kHeight, kPlanes, kRowBytes}, 8);
+}
+
+Packed pack_chunky(const host_module* pbmstore, uint8_t* block, const uint8_t* source, uint8_t* scratch)
+{
+    return pack(pbmstore, block, source, scratch, {kHeight, kWidth}, 7);
+}
+
 // Calls the module on the block, `bytes` of unpacked data a call; the packed
 // size goes beside the figure.
 void run(benchmark::State& state, const host_module* module, uint8_t* block, uint32_t bytes, uint32_t packed)
@@ -44,35 +70,26 @@ void run(benchmark::State& state, const host_module* module, uint8_t* block, uin
     state.counters["packed"] = packed;
 }
 
-// runpack over the bitmap into a fresh buffer; the packed body stays with
-// the caller.
-Packed pack_bitmap(const host_module* runpack, const uint8_t* source, uint8_t* scratch, uint8_t* block)
+void free_all(std::initializer_list<void*> buffers)
 {
-    uint8_t* out = host_alloc(kPackRoom);
-    host_set_word(block, 2, host_address(source));
-    host_set_word(block, 3, host_address(out));
-    host_set_word(block, 4, host_address(scratch));
-    host_set_word(block, 5, kHeight);
-    host_set_word(block, 6, kPlanes);
-    host_set_word(block, 7, kRowBytes);
-    host_call(runpack, block, 1);
-    return {out, host_word(block, 8)};
+    for (void* p : buffers) host_free(p);
 }
 
-void BM_RunPack(benchmark::State& state, bool photo)
+// A packer on its picture: runpack on the bitmap, pbmstore on the chunky one.
+void BM_Pack(benchmark::State& state, bool planar, bool photo)
 {
-    const host_module* runpack = host_load_module("runpack");
-    if (runpack == nullptr) return state.SkipWithError("module not found");
-    uint8_t* source = shared_copy(bitmap(photo));
+    const host_module* packer = host_load_module(planar ? "runpack" : "pbmstore");
+    if (packer == nullptr) return state.SkipWithError("module not found");
+    uint8_t* source = shared_copy(planar ? bitmap(photo) : chunky(photo));
     uint8_t* scratch = host_alloc(254);
-    uint8_t* block = host_new_block(40);
-    const Packed packed = pack_bitmap(runpack, source, scratch, block);
-    run(state, runpack, block, kBitmapSize, packed.size);
-    host_free(packed.bytes);
-    host_free(block);
-    host_free(scratch);
-    host_free(source);
+    uint8_t* block = host_new_block(planar ? 40 : 36);
+    const Packed packed = (planar ? pack_bitmap : pack_chunky)(packer, block, source, scratch);
+    run(state, packer, block, kBitmapSize, packed.size);
+    free_all({packed.bytes, block, scratch, source});
 }
+
+void BM_RunPack(benchmark::State& state, bool photo) { BM_Pack(state, true, photo); }
+void BM_PbmStore(benchmark::State& state, bool photo) { BM_Pack(state, false, photo); }
 
 void BM_RunUnpack(benchmark::State& state, bool photo)
 {
@@ -82,7 +99,7 @@ void BM_RunUnpack(benchmark::State& state, bool photo)
     uint8_t* source = shared_copy(bitmap(photo));
     uint8_t* scratch = host_alloc(254);
     uint8_t* pack_block = host_new_block(40);
-    const Packed packed = pack_bitmap(runpack, source, scratch, pack_block);
+    const Packed packed = pack_bitmap(runpack, pack_block, source, scratch);
 
     uint8_t* row = host_alloc(kRowBytes + 127);
     uint8_t* planar = host_alloc(kBitmapSize);
@@ -97,27 +114,7 @@ void BM_RunUnpack(benchmark::State& state, bool photo)
     host_set_word(block, 11, kRowBytes * kHeight);
     run(state, rununpack, block, kBitmapSize, packed.size);
     if (std::memcmp(planar, source, kBitmapSize) != 0) state.SkipWithError("round trip differs");
-    for (void* p : {(void*)block, (void*)planar, (void*)row, (void*)packed.bytes, (void*)pack_block, (void*)scratch,
-                    (void*)source})
-        host_free(p);
-}
-
-void BM_PbmStore(benchmark::State& state, bool photo)
-{
-    const host_module* pbmstore = host_load_module("pbmstore");
-    if (pbmstore == nullptr) return state.SkipWithError("module not found");
-    uint8_t* source = shared_copy(chunky(photo));
-    uint8_t* out = host_alloc(kPackRoom);
-    uint8_t* scratch = host_alloc(254);
-    uint8_t* block = host_new_block(36);
-    host_set_word(block, 2, host_address(source));
-    host_set_word(block, 3, host_address(out));
-    host_set_word(block, 4, host_address(scratch));
-    host_set_word(block, 5, kHeight);
-    host_set_word(block, 6, kWidth);
-    host_call(pbmstore, block, 1);
-    run(state, pbmstore, block, kChunkySize, host_word(block, 7));
-    for (void* p : {(void*)block, (void*)scratch, (void*)out, (void*)source}) host_free(p);
+    free_all({block, planar, row, packed.bytes, pack_block, scratch, source});
 }
 
 void BM_PbmLoad(benchmark::State& state, bool photo)
@@ -126,30 +123,22 @@ void BM_PbmLoad(benchmark::State& state, bool photo)
     const host_module* pbmload = host_load_module("pbmload");
     if (pbmstore == nullptr || pbmload == nullptr) return state.SkipWithError("module not found");
     uint8_t* source = shared_copy(chunky(photo));
-    uint8_t* packed = host_alloc(kPackRoom);
     uint8_t* scratch = host_alloc(254);
     uint8_t* store_block = host_new_block(36);
-    host_set_word(store_block, 2, host_address(source));
-    host_set_word(store_block, 3, host_address(packed));
-    host_set_word(store_block, 4, host_address(scratch));
-    host_set_word(store_block, 5, kHeight);
-    host_set_word(store_block, 6, kWidth);
-    host_call(pbmstore, store_block, 1);
+    const Packed packed = pack_chunky(pbmstore, store_block, source, scratch);
 
     uint8_t* picture = host_alloc(kChunkySize);
     uint8_t* row = host_alloc(kWidth + 127);
     uint8_t* block = host_new_block(44);
-    host_set_word(block, 2, host_address(packed));
+    host_set_word(block, 2, host_address(packed.bytes));
     host_set_word(block, 3, host_address(picture));
     host_set_word(block, 4, host_address(row));
     host_set_word(block, 6, kHeight);
     host_set_word(block, 7, kWidth);
     host_set_word(block, 8, kWidth);
-    run(state, pbmload, block, kChunkySize, host_word(store_block, 7));
+    run(state, pbmload, block, kChunkySize, packed.size);
     if (std::memcmp(picture, source, kChunkySize) != 0) state.SkipWithError("round trip differs");
-    for (void* p : {(void*)block, (void*)row, (void*)picture, (void*)store_block, (void*)scratch, (void*)packed,
-                    (void*)source})
-        host_free(p);
+    free_all({block, row, picture, packed.bytes, store_block, scratch, source});
 }
 
 void BM_MemcpyPicture(benchmark::State& state) { bench_memcpy(state, kBitmapSize); }

@@ -1,7 +1,5 @@
 // pbmload: ByteRun1 rows of a chunky body into a picture of one byte per
 // pixel.
-#include <algorithm>
-
 #include "kernels/common/buffers.h"
 #include "kernels/common/entry.h"
 #include "kernels/ilbm/byterun1.h"
@@ -11,15 +9,7 @@ KERNEL_VERSION("pbmload", "1.0", "11.12.2026");
 namespace {
 
 constexpr uint32_t kBlockSize = 44;
-enum : uint32_t {
-    kSource = 2,
-    kDestination = 3,
-    kRowBuffer = 4,
-    kHeight = 6,
-    kRowBytes = 7,
-    kRowLength = 8,
-    kProduced = 9,
-};
+enum : uint32_t { kSource = 2, kDestination = 3, kRowBuffer = 4, kHeight = 6, kRowBytes = 7, kRowLength = 8, kProduced = 9 };
 
 } // namespace
 
@@ -36,28 +26,22 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint64_t length = block_word(block, kRowLength);
     const uint64_t picture_size = uint64_t(kept) * height;
 
-    const uint64_t row_size = std::max(length + BYTERUN1_ROW_SLACK, uint64_t(kept));
-    uint8_t* row = shared_bytes(block_word(block, kRowBuffer), row_size);
+    const std::span<uint8_t> row = byterun1_row_buffer(block_word(block, kRowBuffer), length, kept);
     uint8_t* picture = shared_bytes(block_word(block, kDestination), picture_size);
-    if (row == nullptr || picture == nullptr) {
+    if (row.empty() || picture == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 1;
     }
 
+    // One plane: the rows follow each other, `kept` bytes apart.
     const std::span<const uint8_t> source = shared_source(block_word(block, kSource));
-    uint64_t at = 0;
-    int64_t produced = 0;
-    for (uint32_t r = 0; r < height; ++r) {
-        produced = byterun1_unpack_row(source, at, {row, row_size}, length);
-        if (produced < 0) {
-            set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
-            PPCCacheFlush(picture, uint32_t(picture_size));
-            return 1;
-        }
-        copymem(row, picture + uint64_t(r) * kept, kept);
+    const int64_t produced = byterun1_unpack_body(source, row, picture, height, 1, kept, length, 0);
+    if (produced < 0) {
+        set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
+    } else {
+        // What the last row's codes produced; 0 when there are no rows.
+        set_block_word(block, kProduced, uint32_t(produced));
     }
-    // What the last row's codes produced; 0 when there are no rows.
-    set_block_word(block, kProduced, uint32_t(produced));
     PPCCacheFlush(picture, uint32_t(picture_size));
     return 1;
 }

@@ -46,8 +46,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
 
     const uint8_t* pixels = shared_bytes(block_word(block, kSource), even * height);
     uint8_t* scratch = shared_bytes(block_word(block, kScratch), BYTERUN1_SCRATCH_SIZE);
-    uint8_t* out = static_cast<uint8_t*>(shared_pointer(block_word(block, kDestination)));
-    const uint64_t room = out ? shared_room(out) : 0;
+    const std::span<uint8_t> destination = byterun1_destination(block_word(block, kDestination));
+    uint8_t* out = destination.data();
+    const uint64_t room = destination.size();
     if (pixels == nullptr || scratch == nullptr || room == 0) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 1;

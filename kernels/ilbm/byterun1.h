@@ -19,6 +19,8 @@
 #include <cstring>
 #include <span>
 
+#include "kernels/common/buffers.h"
+
 // A code that crosses the end of a row writes at most this many bytes past
 // it, so a row buffer holds the row length plus this.
 inline constexpr uint64_t BYTERUN1_ROW_SLACK = 127;
@@ -57,6 +59,25 @@ inline int64_t byterun1_unpack_row(std::span<const uint8_t> source, uint64_t& at
     return int64_t(produced);
 }
 
+// The row buffer of an unpacker at `address`: room for a row and the overrun
+// of its last code, and for the bytes kept from it. Empty when its block is
+// smaller.
+inline std::span<uint8_t> byterun1_row_buffer(uint32_t address, uint64_t length, uint64_t kept)
+{
+    const uint64_t size = std::max(length + BYTERUN1_ROW_SLACK, kept);
+    uint8_t* row = shared_bytes(address, size);
+    return row ? std::span<uint8_t>{row, size} : std::span<uint8_t>{};
+}
+
+// A packer's destination: what it may fill depends on the data, so it is
+// everything from `address` to the end of its block (empty when none).
+inline std::span<uint8_t> byterun1_destination(uint32_t address)
+{
+    auto* out = static_cast<uint8_t*>(shared_pointer(address));
+    const uint32_t room = out ? shared_room(out) : 0;
+    return room ? std::span<uint8_t>{out, room} : std::span<uint8_t>{};
+}
+
 // copymem: `count` bytes, first to last, one at a time in effect. Only
 // overlapping ranges can tell the difference, so those alone take the slow
 // road.
@@ -68,6 +89,27 @@ inline void byterun1_copy(const uint8_t* from, uint8_t* to, uint32_t count)
         return;
     }
     for (uint32_t i = 0; i < count; ++i) to[i] = from[i];
+}
+
+// Unpacks a body of `rows` x `planes` packed rows, row 0 of every plane
+// first, through the row buffer `row`, and keeps the first `kept` bytes of
+// each: row r of plane p lands at destination + r x kept + p x plane_size,
+// which the caller has checked. Returns the bytes the last row produced (0
+// for no rows), or -1 when the source ends early; the rows before stay.
+inline int64_t byterun1_unpack_body(std::span<const uint8_t> source, std::span<uint8_t> row, uint8_t* destination,
+                                    uint32_t rows, uint64_t planes, uint32_t kept, uint64_t length,
+                                    uint64_t plane_size)
+{
+    uint64_t at = 0;
+    int64_t produced = 0;
+    for (uint32_t r = 0; r < rows; ++r) {
+        for (uint64_t p = 0; p < planes; ++p) {
+            produced = byterun1_unpack_row(source, at, row, length);
+            if (produced < 0) return -1;
+            byterun1_copy(row.data(), destination + uint64_t(r) * kept + p * plane_size, kept);
+        }
+    }
+    return produced;
 }
 
 // Packs a row of `length` bytes into `out`, which has room for `room` bytes,

@@ -52,26 +52,16 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         const uint64_t last_plane = std::min((planes - 1) * plane_size, kTooBig);
         reach = std::max(reach, last_row + last_plane + kept);
     }
-    const uint64_t row_size = std::max(length + BYTERUN1_ROW_SLACK, uint64_t(kept));
-    uint8_t* row = shared_bytes(block_word(block, kRowBuffer), row_size);
+    const std::span<uint8_t> row = byterun1_row_buffer(block_word(block, kRowBuffer), length, kept);
     uint8_t* planar = shared_bytes(block_word(block, kDestination), reach);
-    if (row == nullptr || planar == nullptr) {
+    if (row.empty() || planar == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 1;
     }
 
     const std::span<const uint8_t> source = shared_source(block_word(block, kSource));
-    uint64_t at = 0;
-    for (uint32_t r = 0; r < rows; ++r) {
-        for (uint64_t p = 0; p < planes; ++p) {
-            if (byterun1_unpack_row(source, at, {row, row_size}, length) < 0) {
-                set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
-                PPCCacheFlush(planar, uint32_t(reach));
-                return 1;
-            }
-            copymem(row, planar + uint64_t(r) * kept + p * plane_size, kept);
-        }
-    }
+    if (byterun1_unpack_body(source, row, planar, rows, planes, kept, length, plane_size) < 0)
+        set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
     PPCCacheFlush(planar, uint32_t(reach));
     return 1;
 }

@@ -104,11 +104,39 @@ UnpackResult run_rununpack(const Bytes& body, const UnpackArgs& a, int row_buffe
 }
 
 struct PackResult {
-    Bytes packed;      // the bytes word 8 (word 7) counts
+    Bytes packed;      // the bytes the count word counts
     uint32_t count = 0;
     uint32_t error = 0;
     uint32_t changed_elsewhere = 0;  // outside the destination, scratch and block
 };
+
+// A packer whose block has the source in word 2, the destination in word 3, a
+// 254-byte scratch in word 4, its dimensions from word 5 on and the packed
+// count just before the error word. The source block holds `source` exactly.
+PackResult run_packer(const char* name, uint32_t words, const Bytes& source_bytes, uint32_t room,
+                      std::initializer_list<uint32_t> dimensions)
+{
+    SharedArena arena;
+    uint8_t* source = arena.copy(source_bytes);
+    uint8_t* out = arena.alloc(room);
+    uint8_t* scratch = arena.alloc(254);
+    uint8_t* block = arena.block(words * 4, {{1, 1},
+                                             {2, host_address(source)},
+                                             {3, host_address(out)},
+                                             {4, host_address(scratch)},
+                                             {words - 2, 0xFFFFFFFF},
+                                             {words - 1, kHostError}});
+    uint32_t index = 5;
+    for (uint32_t value : dimensions) host_set_word(block, index++, value);
+    const SharedSnapshot before = take_snapshot();
+    EXPECT_EQ(load_module(name)->function(block), 1u);
+    PackResult r;
+    r.count = host_word(block, words - 2);
+    r.error = host_word(block, words - 1);
+    if (r.error == kHostError) r.packed = bytes_of(out, std::min(r.count, room));
+    r.changed_elsewhere = changed_outside(before, {{block, words * 4}, {out, room}, {scratch, 254}});
+    return r;
+}
 
 // runpack on a bitmap of rows x planes x row_bytes bytes, in a block that
 // ends with it unless `after` adds bytes. The destination has room for the
@@ -116,31 +144,11 @@ struct PackResult {
 PackResult run_runpack(const Bytes& bitmap, uint32_t rows, uint32_t planes, uint32_t row_bytes,
                        std::optional<uint32_t> destination_size = std::nullopt, const Bytes& after = {})
 {
-    SharedArena arena;
     const uint32_t even = row_bytes + (row_bytes & 1);
-    const uint32_t room = destination_size.value_or(rows * planes * worst_case(even) + 16);
-    Bytes source_bytes = bitmap;
-    source_bytes.insert(source_bytes.end(), after.begin(), after.end());
-    uint8_t* source = arena.copy(source_bytes);
-    uint8_t* out = arena.alloc(room);
-    uint8_t* scratch = arena.alloc(254);
-    uint8_t* block = arena.block(40, {{1, 1},
-                                      {2, host_address(source)},
-                                      {3, host_address(out)},
-                                      {4, host_address(scratch)},
-                                      {5, rows},
-                                      {6, planes},
-                                      {7, row_bytes},
-                                      {8, 0xFFFFFFFF},
-                                      {9, kHostError}});
-    const SharedSnapshot before = take_snapshot();
-    EXPECT_EQ(load_module("runpack")->function(block), 1u);
-    PackResult r;
-    r.count = host_word(block, 8);
-    r.error = host_word(block, 9);
-    if (r.error == kHostError) r.packed = bytes_of(out, std::min(r.count, room));
-    r.changed_elsewhere = changed_outside(before, {{block, 40}, {out, room}, {scratch, 254}});
-    return r;
+    Bytes source = bitmap;
+    source.insert(source.end(), after.begin(), after.end());
+    return run_packer("runpack", 10, source, destination_size.value_or(rows * planes * worst_case(even) + 16),
+                      {rows, planes, row_bytes});
 }
 
 struct PbmLoadResult {
@@ -184,28 +192,9 @@ PbmLoadResult run_pbmload(const Bytes& packed, uint32_t height, uint32_t kept, u
 PackResult run_pbmstore(const Bytes& pixels, uint32_t height, uint32_t width,
                         std::optional<uint32_t> destination_size = std::nullopt)
 {
-    SharedArena arena;
     const uint32_t even = width + (width & 1);
-    const uint32_t room = destination_size.value_or(height * worst_case(even) + 16);
-    uint8_t* source = arena.copy(pixels);
-    uint8_t* out = arena.alloc(room);
-    uint8_t* scratch = arena.alloc(254);
-    uint8_t* block = arena.block(36, {{1, 1},
-                                      {2, host_address(source)},
-                                      {3, host_address(out)},
-                                      {4, host_address(scratch)},
-                                      {5, height},
-                                      {6, width},
-                                      {7, 0xFFFFFFFF},
-                                      {8, kHostError}});
-    const SharedSnapshot before = take_snapshot();
-    EXPECT_EQ(load_module("pbmstore")->function(block), 1u);
-    PackResult r;
-    r.count = host_word(block, 7);
-    r.error = host_word(block, 8);
-    if (r.error == kHostError) r.packed = bytes_of(out, std::min(r.count, room));
-    r.changed_elsewhere = changed_outside(before, {{block, 36}, {out, room}, {scratch, 254}});
-    return r;
+    return run_packer("pbmstore", 9, pixels, destination_size.value_or(height * worst_case(even) + 16),
+                      {height, width});
 }
 
 // ---------------------------------------------------------------------------
