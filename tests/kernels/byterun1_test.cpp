@@ -62,6 +62,7 @@ struct UnpackArgs {
 
 struct UnpackResult {
     Bytes planar, row_buffer;
+    uint64_t destination_flushed = 0;  // length of the flush that starts at the destination
     uint32_t error = 0;
     uint32_t changed = 0;            // bytes changed anywhere
     uint32_t changed_elsewhere = 0;  // outside the destination, row buffer and block
@@ -93,8 +94,13 @@ UnpackResult run_rununpack(const Bytes& body, const UnpackArgs& a, int row_buffe
                                       {11, a.plane_size},
                                       {12, kHostError}});
     const SharedSnapshot before = take_snapshot();
-    EXPECT_EQ(load_module("rununpack")->function(block), 1u);
     UnpackResult r;
+    {
+        FlushLog log;
+        EXPECT_EQ(load_module("rununpack")->function(block), 1u);
+        for (const FlushRange& f : log.entries())
+            if (f.start == planar) r.destination_flushed = f.length;
+    }
     r.planar = bytes_of(planar, destination_size);
     r.row_buffer = bytes_of(row, row_size);
     r.error = host_word(block, 12);
@@ -344,6 +350,7 @@ TEST(RunUnpack, TheMaskFlagAddsAPlaneAfterThePicturesPlanes)
     const UnpackResult got = run_rununpack(body, args);
     EXPECT_EQ(got.error, kHostError);
     ASSERT_EQ(got.planar.size(), 20u);
+    EXPECT_EQ(got.destination_flushed, 20u) << "five planes flushed";
     for (uint8_t p = 0; p < 5; ++p) {
         const Bytes plane(got.planar.begin() + 4 * p, got.planar.begin() + 4 * p + 4);
         EXPECT_EQ(plane, (Bytes{p, uint8_t(0x80 | p), uint8_t(16 + p), uint8_t(0x80 | p)})) << "plane " << int(p);
@@ -496,6 +503,32 @@ TEST(PbmStore, FlushesThePackedBytesThenTheScratchWithinItsBlock)
         EXPECT_EQ(entries[0].length, 4u);
         EXPECT_EQ(entries[1].start, buffer);
         EXPECT_EQ(entries[1].length, flushed) << "the row plus 256, up to the end of the scratch block";
+    }
+}
+
+// The routines the modules export for direct calls work on plain pointers.
+TEST(PbmExports, DoPackPacksLikePbmstoreAndCopymemCopiesForward)
+{
+    using DoPackFn = uint32_t (*)(const uint8_t*, uint8_t*, uint8_t*, uint32_t, uint32_t);
+    using CopymemFn = void (*)(const uint8_t*, uint8_t*, uint32_t);
+    const auto do_pack = reinterpret_cast<DoPackFn>(host_module_symbol(load_module("pbmstore"), "DoPack"));
+    ASSERT_NE(do_pack, nullptr);
+    const Bytes pixels = {1, 2, 3, 4, 5, 9, 6, 6, 6, 6, 6, 6};
+    Bytes scratch(254), out(16);
+    EXPECT_EQ(do_pack(pixels.data(), out.data(), scratch.data(), 2, 5), 9u);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 9), run_pbmstore(pixels, 2, 5).packed);
+
+    for (const char* module : {"pbmload", "rununpack"}) {
+        SCOPED_TRACE(module);
+        const auto copymem = reinterpret_cast<CopymemFn>(host_module_symbol(load_module(module), "copymem"));
+        ASSERT_NE(copymem, nullptr);
+        Bytes apart = {1, 2, 3, 4, 0, 0, 0, 0};
+        copymem(apart.data(), apart.data() + 4, 4);
+        EXPECT_EQ(apart, (Bytes{1, 2, 3, 4, 1, 2, 3, 4}));
+        // One byte at a time: a copy one byte ahead of its source repeats it.
+        Bytes overlapping = {7, 2, 3, 4, 5};
+        copymem(overlapping.data(), overlapping.data() + 1, 4);
+        EXPECT_EQ(overlapping, (Bytes{7, 7, 7, 7, 7}));
     }
 }
 
