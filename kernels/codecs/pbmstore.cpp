@@ -21,7 +21,8 @@ int64_t pack_rows(const uint8_t* source, uint8_t* out, uint64_t room, uint8_t* s
 {
     const uint64_t even = even_width(width);
     uint64_t total = 0;
-    for (uint32_t r = 0; r < rows; ++r) {
+    // Empty rows pack to nothing, however many there are.
+    for (uint32_t r = 0; r < rows && even > 0; ++r) {
         const int64_t written = byterun1_pack_row({source + r * even, even}, even, scratch, out + total, room - total);
         if (written < 0) return -1;
         total += uint64_t(written);

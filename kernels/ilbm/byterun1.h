@@ -100,6 +100,14 @@ inline int64_t byterun1_unpack_body(std::span<const uint8_t> source, std::span<u
                                     uint32_t rows, uint64_t planes, uint32_t kept, uint64_t length,
                                     uint64_t plane_size)
 {
+    // With nothing to unpack the row buffer never changes, so every plane row
+    // gets the same bytes: nothing happens when none are kept, and planes that
+    // share one place (plane size 0) are written once. Otherwise counts no
+    // buffer could hold would keep the loops going for ever.
+    if (length == 0) {
+        if (kept == 0) return 0;
+        if (plane_size == 0) planes = std::min<uint64_t>(planes, 1);
+    }
     uint64_t at = 0;
     int64_t produced = 0;
     for (uint32_t r = 0; r < rows; ++r) {
