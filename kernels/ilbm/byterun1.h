@@ -29,13 +29,11 @@ inline constexpr uint64_t BYTERUN1_ROW_SLACK = 127;
 // the run's bytes where they are, at positions up to 253.
 inline constexpr uint64_t BYTERUN1_SCRATCH_SIZE = 254;
 
-// The longest packed form of a row of `length` bytes.
-inline constexpr uint64_t byterun1_worst_case(uint64_t length) { return length + (length + 127) / 128; }
-
 // Unpacks codes from `source`, starting at `at`, into `row` until at least
 // `length` bytes have been produced; `at` moves past the codes read. Returns
 // the bytes produced (more than `length` when the last code crossed the end),
-// or -1 when the source ends first or a code would run past `row`.
+// or -1 when the source ends first or a code would run past `row`. Copies
+// are moves: a careless host may name one buffer twice.
 inline int64_t byterun1_unpack_row(std::span<const uint8_t> source, uint64_t& at, std::span<uint8_t> row,
                                    uint64_t length)
 {
@@ -46,7 +44,7 @@ inline int64_t byterun1_unpack_row(std::span<const uint8_t> source, uint64_t& at
         if (n < 128) {
             const uint64_t count = uint64_t(n) + 1;
             if (source.size() - at < count || row.size() - produced < count) return -1;
-            std::memcpy(row.data() + produced, source.data() + at, count);
+            std::memmove(row.data() + produced, source.data() + at, count);
             at += count;
             produced += count;
         } else if (n > 128) {
@@ -100,10 +98,11 @@ inline int64_t byterun1_unpack_body(std::span<const uint8_t> source, std::span<u
                                     uint32_t rows, uint64_t planes, uint32_t kept, uint64_t length,
                                     uint64_t plane_size)
 {
-    // With nothing to unpack the row buffer never changes, so every plane row
-    // gets the same bytes: nothing happens when none are kept, and planes that
-    // share one place (plane size 0) are written once. Otherwise counts no
-    // buffer could hold would keep the loops going for ever.
+    // Counts no buffer could hold must not keep the loops going for ever.
+    // Without planes nothing happens. With nothing to unpack the row buffer
+    // never changes, so every plane row gets the same bytes: nothing happens
+    // when none are kept, and planes that share one place are written once.
+    if (planes == 0) return 0;
     if (length == 0) {
         if (kept == 0) return 0;
         if (plane_size == 0) planes = std::min<uint64_t>(planes, 1);
@@ -138,7 +137,7 @@ inline int64_t byterun1_pack_row(std::span<const uint8_t> row, uint64_t length, 
     auto literal = [&](uint32_t k) {  // k = 1 to 128 bytes from scratch position 0
         if (room - written < uint64_t(k) + 1) return false;
         out[written] = uint8_t(k - 1);
-        std::memcpy(out + written + 1, scratch, k);
+        std::memmove(out + written + 1, scratch, k);
         written += uint64_t(k) + 1;
         return true;
     };

@@ -48,8 +48,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     // its block ends there too, that byte reads as 0.
     const uint64_t readable = shared_room(bitmap);
     uint64_t total = 0;
-    // Empty rows pack to nothing, however many there are.
-    for (uint32_t r = 0; r < rows && row_bytes > 0; ++r) {
+    // Empty rows, or rows of no planes, pack to nothing however many there are.
+    const uint32_t packed_rows = row_bytes > 0 && planes > 0 ? rows : 0;
+    for (uint32_t r = 0; r < packed_rows; ++r) {
         for (uint32_t p = 0; p < planes; ++p) {
             const uint64_t offset = uint64_t(r) * row_bytes + p * plane_size;
             const uint64_t present = std::min(even, readable - offset);

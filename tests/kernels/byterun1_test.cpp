@@ -437,6 +437,28 @@ TEST(RunPack, ADestinationTooSmallGivesError14AndNoWriteOutsideIt)
     EXPECT_EQ(short_by_one.changed_elsewhere, 0u);
 }
 
+// Counts no buffer could hold, with nothing to read or write: each module
+// ends at once, having done nothing and reported nothing.
+TEST(ByteRun1Modules, HugeCountsWithNothingToDoEndAtOnce)
+{
+    constexpr uint32_t kHuge = 0xFFFFFFFF;
+    for (const UnpackArgs& args : {UnpackArgs{.planes = 0, .rows = kHuge, .mask = 0, .kept = 0, .length = 1, .plane_size = 0},
+                                   UnpackArgs{.planes = 1, .rows = kHuge, .mask = 0, .kept = 0, .length = 0, .plane_size = 0}}) {
+        const UnpackResult got = run_rununpack({}, args, 0, 1);
+        EXPECT_EQ(got.error, kHostError);
+        EXPECT_EQ(got.changed, 0u);
+    }
+    const PackResult no_planes = run_runpack({1}, kHuge, 0, 1);
+    EXPECT_EQ(no_planes.error, kHostError);
+    EXPECT_EQ(no_planes.count, 0u);
+    const PackResult empty_rows = run_pbmstore({1}, kHuge, 0);
+    EXPECT_EQ(empty_rows.error, kHostError);
+    EXPECT_EQ(empty_rows.count, 0u);
+    const PbmLoadResult nothing_kept = run_pbmload({}, kHuge, 0, 0);
+    EXPECT_EQ(nothing_kept.error, kHostError);
+    EXPECT_EQ(nothing_kept.produced, 0u);
+}
+
 // ---------------------------------------------------------------------------
 // runpack then rununpack
 
