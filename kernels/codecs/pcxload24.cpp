@@ -34,7 +34,10 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint32_t keep = bytes_per_line < width ? bytes_per_line : width;
     uint64_t at = 0;
     bool complete = true;
-    for (uint32_t y = 0; y < height && complete; ++y) {
+    // Lines of no bytes, or rows of no planes, decode nothing, however many
+    // there are.
+    const uint32_t lines = bytes_per_line == 0 || planes == 0 ? 0 : height;
+    for (uint32_t y = 0; y < lines && complete; ++y) {
         uint8_t* row = pixels + y * row_bytes;
         for (uint32_t p = 0; p < planes && complete; ++p)
             complete = pcx_decode_line(source, at, bytes_per_line, row + p, planes, keep);

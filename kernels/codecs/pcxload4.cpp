@@ -47,7 +47,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     uint64_t at = 0;
     bool complete = true;
     bool line_used = false;
-    for (uint32_t y = 0; y < height && complete; ++y) {
+    // Lines of no bytes decode nothing, however many there are.
+    const uint32_t lines = bytes_per_line == 0 ? 0 : height;
+    for (uint32_t y = 0; y < lines && complete; ++y) {
         for (uint32_t p = 0; p < planes && complete; ++p) {
             complete = pcx_decode_line(source, at, bytes_per_line, line, 1, bytes_per_line);
             line_used = true;

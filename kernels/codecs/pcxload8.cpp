@@ -32,7 +32,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint32_t keep = bytes_per_line < row_length ? bytes_per_line : row_length;
     uint64_t at = 0;
     bool complete = true;
-    for (uint32_t y = 0; y < height && complete; ++y)
+    // Lines of no bytes decode nothing, however many there are.
+    const uint32_t lines = bytes_per_line == 0 ? 0 : height;
+    for (uint32_t y = 0; y < lines && complete; ++y)
         complete = pcx_decode_line(source, at, bytes_per_line, pixels + uint64_t(y) * row_length, 1, keep);
 
     set_block_word(block, kSize, uint32_t(size));

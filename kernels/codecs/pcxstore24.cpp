@@ -27,7 +27,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         return 1;
     }
 
-    for (uint32_t y = 0; y < height; ++y) {
+    // Rows of no pixels need no walk, however many there are.
+    const uint32_t rows = width == 0 ? 0 : height;
+    for (uint32_t y = 0; y < rows; ++y) {
         const uint8_t* pixel = rgb + y * row_bytes;
         uint8_t* red = out + y * row_bytes;
         uint8_t* green = red + width;

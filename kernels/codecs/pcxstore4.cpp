@@ -44,7 +44,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint64_t limit = height == 0 ? 0 : uint64_t(height - 1) * bytes_per_line;
     uint64_t total = 0;
     bool plain = false;
-    for (uint32_t y = 0; y < height && !plain; ++y) {
+    // Lines of no bytes code to nothing, however many there are.
+    const uint32_t lines = bytes_per_line == 0 ? 0 : height;
+    for (uint32_t y = 0; y < lines && !plain; ++y) {
         for (uint32_t p = 0; p < 4; ++p) {
             const uint8_t* line = plane_line(planar, filler, p, planes, plane_size, uint64_t(y) * bytes_per_line);
             total += pcx_encode_line(line, bytes_per_line, out + total);
@@ -56,7 +58,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     }
     if (plain) {
         uint8_t* at = out;
-        for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t y = 0; y < lines; ++y)
             for (uint32_t p = 0; p < 4; ++p) {
                 std::memmove(at, plane_line(planar, filler, p, planes, plane_size, uint64_t(y) * bytes_per_line),
                              bytes_per_line);

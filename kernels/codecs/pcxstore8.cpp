@@ -33,7 +33,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
 
     const uint64_t limit = height == 0 ? 0 : uint64_t(height - 1) * bytes_per_line;
     uint64_t total = 0;
-    for (uint32_t y = 0; y < height; ++y) {
+    // Lines of no bytes code to nothing, however many there are.
+    const uint32_t lines = bytes_per_line == 0 ? 0 : height;
+    for (uint32_t y = 0; y < lines; ++y) {
         total += pcx_encode_line(rows + uint64_t(y) * bytes_per_line, bytes_per_line, out + total);
         if (total > limit) {
             std::memmove(out, rows, plain_size);

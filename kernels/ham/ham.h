@@ -150,7 +150,9 @@ void ham_palette_encode(const ham_palette& palette, Nearest nearest, const ham_p
     const uint8_t* rgb = picture.rgb;
     uint8_t* codes = picture.codes;
     constexpr unsigned kValueShift = 8 - UnitShift - ValueBits;  // units to modify value
-    for (uint32_t y = 0; y < picture.height; ++y) {
+    // Rows of no pixels need no walk, however many there are.
+    const uint32_t rows = picture.width == 0 ? 0 : picture.height;
+    for (uint32_t y = 0; y < rows; ++y) {
         int32_t held[3] = {0, 0, 0};
         uint8_t last = 0;
         for (uint32_t x = 0; x < picture.width; ++x, rgb += 3, ++codes) {

@@ -29,7 +29,9 @@ uint32_t chunky_to_planes(void* block)
 
     // Planes past the eighth get no bits from a byte.
     const uint32_t used = planes < 8 ? planes : 8;
-    for (uint32_t y = 0; y < height; ++y) {
+    // Rows of no pixels need no walk, however many there are.
+    const uint32_t rows = width == 0 ? 0 : height;
+    for (uint32_t y = 0; y < rows; ++y) {
         uint8_t* rows[8] = {};
         for (uint32_t k = 0; k < used; ++k) rows[k] = planar + k * plane_size + y * row_bytes;
         planes_from_pixel_row<1>(chunky + uint64_t(y) * width, width, rows, used);

@@ -29,7 +29,9 @@ uint32_t planes_to_chunky(void* block)
 
     // A plane past the eighth would set a bit no byte has.
     const uint32_t used = planes < 8 ? planes : 8;
-    for (uint32_t y = 0; y < height; ++y) {
+    // Rows of no pixels need no walk, however many there are.
+    const uint32_t rows = width == 0 ? 0 : height;
+    for (uint32_t y = 0; y < rows; ++y) {
         const uint8_t* rows[8] = {};
         for (uint32_t k = 0; k < used; ++k) rows[k] = planar + k * plane_size + y * row_bytes;
         pixel_row_from_planes<1>(rows, used, width, chunky + uint64_t(y) * width);

@@ -29,7 +29,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         return 1;
     }
 
-    for (uint32_t y = 0; y < height; ++y) {
+    // Rows of no pixels need no walk, however many there are.
+    const uint32_t rows = width == 0 ? 0 : height;
+    for (uint32_t y = 0; y < rows; ++y) {
         const uint8_t* row = rgb + uint64_t(y) * width * 3;
         for (uint32_t channel = 0; channel < 3; ++channel) {
             uint8_t* rows[8] = {};

@@ -299,3 +299,27 @@ TEST(PcxStore24, SplitsPixelsIntoRedGreenAndBlueLines)
 }
 
 } // namespace
+
+// Counts that leave nothing to do per line end the walk at once, however many
+// lines they name (a careless host must not make a module spin).
+TEST(Pcx, FourBillionEmptyLinesEndAtOnce)
+{
+    SharedArena arena;
+    const auto some = [&] { return host_address(arena.alloc(16)); };
+    struct Case {
+        const char* name;
+        uint32_t size;
+        std::vector<uint32_t> words;
+    };
+    const Case cases[] = {
+        {"pcxload8", 40, {some(), some(), 0, 0xFFFFFFFFu, 0, 0}},           // no bytes per line
+        {"pcxload24", 40, {some(), some(), 0, 0xFFFFFFFFu, 0, 5}},          // no planes
+        {"pcxstore8", 32, {some(), some(), 0, 0xFFFFFFFFu}},                // no bytes per line
+        {"pcxstore24", 32, {some(), some(), 0, 0xFFFFFFFFu}},               // no pixels
+        {"pcxstore4", 40, {some(), some(), some(), 0, 0xFFFFFFFFu, 4}},     // no bytes per line
+    };
+    for (const auto& c : cases) {
+        const uint8_t* block = run_pcx(c.name, c.size, arena, c.words);
+        EXPECT_EQ(error_of(block, c.size), kHostError) << c.name;
+    }
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #include "kernel_test.h"
@@ -72,6 +73,15 @@ TEST(Planar, BitsAtAndAboveThePlaneCountAreNotLookedAt)
     Bytes planar(8, 0x80);
     const Bytes chunky = run("planestochunky", 32, planar, 1, 1, 1, 4);
     EXPECT_EQ(chunky, Bytes{0x0F});
+}
+
+TEST(Planar, NoPixelsWritesNothingHoweverManyRows)
+{
+    // Width 0 with four billion rows: nothing to convert, and no long walk.
+    for (const char* name : {"chunkytoplanes", "planestochunky", "truetoplanes", "planestotrue"}) {
+        const uint32_t size = std::string(name).find("true") != std::string::npos ? 28 : 32;
+        EXPECT_EQ(run(name, size, {1}, 1, 0, 0xFFFFFFFFu, 8, 0x5A), Bytes{0x5A}) << name;
+    }
 }
 
 TEST(Planar, OutputBitsAreOnlyEverSet)
