@@ -43,6 +43,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         set_block_word(block, kProduced, uint32_t(produced));
     }
     PPCCacheFlush(picture, uint32_t(picture_size));
+    PPCCacheFlush(row.data(), uint32_t(row.size()));  // the row buffer was written too
     return 1;
 }
 

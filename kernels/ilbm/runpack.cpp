@@ -59,12 +59,14 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
             if (written < 0) {
                 set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
                 PPCCacheFlush(out, uint32_t(room));
+                PPCCacheFlush(scratch, BYTERUN1_SCRATCH_SIZE);
                 return 1;
             }
             total += uint64_t(written);
         }
     }
     PPCCacheFlush(out, uint32_t(total));
+    PPCCacheFlush(scratch, BYTERUN1_SCRATCH_SIZE);  // PackRow's scratch was written too
     set_block_word(block, kPacked, uint32_t(total));
     return 1;
 }

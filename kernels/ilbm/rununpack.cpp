@@ -63,6 +63,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     if (byterun1_unpack_body(source, row, planar, rows, planes, kept, length, plane_size) < 0)
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
     PPCCacheFlush(planar, uint32_t(reach));
+    PPCCacheFlush(row.data(), uint32_t(row.size()));  // the row buffer was written too
     return 1;
 }
 

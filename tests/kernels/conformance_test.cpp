@@ -84,7 +84,7 @@ void prepare_planestotrue(SharedArena& arena, uint8_t* block, Exempt&)
 // The row buffers and PackRow's scratch are the modules' own work space: the
 // host never reads them back, and only the destination is flushed.
 
-void prepare_rununpack(SharedArena& arena, uint8_t* block, Exempt& unflushed_scratch)
+void prepare_rununpack(SharedArena& arena, uint8_t* block, Exempt&)
 {
     // Two rows of two planes and a mask, three bytes kept of four unpacked.
     const std::vector<uint8_t> body = {0x03, 1, 2, 3, 4, 0xFD, 5, 0x80, 0xFB, 6, 0x01, 7, 8, 0xFF, 9,
@@ -99,10 +99,9 @@ void prepare_rununpack(SharedArena& arena, uint8_t* block, Exempt& unflushed_scr
     host_set_word(block, 9, 3);
     host_set_word(block, 10, 4);
     host_set_word(block, 11, 6);
-    unflushed_scratch.push_back({row, 4 + 127});
 }
 
-void prepare_runpack(SharedArena& arena, uint8_t* block, Exempt& unflushed_scratch)
+void prepare_runpack(SharedArena& arena, uint8_t* block, Exempt&)
 {
     std::vector<uint8_t> planar(3 * 2 * 3);
     for (size_t i = 0; i < planar.size(); ++i) planar[i] = uint8_t(i < 8 ? 5 : i * 29 + 3);
@@ -113,10 +112,9 @@ void prepare_runpack(SharedArena& arena, uint8_t* block, Exempt& unflushed_scrat
     host_set_word(block, 5, 2);
     host_set_word(block, 6, 3);
     host_set_word(block, 7, 3);
-    unflushed_scratch.push_back({scratch, 254});
 }
 
-void prepare_pbmload(SharedArena& arena, uint8_t* block, Exempt& unflushed_scratch)
+void prepare_pbmload(SharedArena& arena, uint8_t* block, Exempt&)
 {
     const std::vector<uint8_t> body = {0xFB, 7, 0x80, 0x02, 1, 2, 3, 0x00, 4, 0xFE, 4, 0x00, 5};
     uint8_t* row = arena.alloc(4 + 127);
@@ -126,7 +124,6 @@ void prepare_pbmload(SharedArena& arena, uint8_t* block, Exempt& unflushed_scrat
     host_set_word(block, 6, 3);
     host_set_word(block, 7, 3);
     host_set_word(block, 8, 4);
-    unflushed_scratch.push_back({row, 4 + 127});
 }
 
 void prepare_pbmstore(SharedArena& arena, uint8_t* block, Exempt&)
