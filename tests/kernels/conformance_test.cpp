@@ -188,8 +188,6 @@ void prepare_ham_quick(SharedArena& arena, uint8_t* block, Exempt&)
 
 // --- BMP and PCX: bmpstore, bmpload, bmprunload, pcxload4/8/24, pcxstore4/8/24 ---
 
-// (prepare functions of this group)
-
 void prepare_bmpstore(SharedArena& arena, uint8_t* block, Exempt&)
 {
     const std::vector<uint8_t> rgb = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
@@ -292,23 +290,23 @@ void prepare_pcxstore24(SharedArena& arena, uint8_t* block, Exempt&)
 
 // --- Targa, WPG, RGB8, Photo-CD, DEEP --------------------------------------------
 
-// (prepare functions of this group)
+// (the small runs of this group come here)
 
 // --- LZW -------------------------------------------------------------------------
 
-// (prepare functions of this group)
+// (the small runs of this group come here)
 
 // --- colour reduction ------------------------------------------------------------
 
-// (prepare functions of this group)
+// (the small runs of this group come here)
 
 // --- PICT ------------------------------------------------------------------------
 
-// (prepare functions of this group)
+// (the small runs of this group come here)
 
 // --- geometry and filters --------------------------------------------------------
 
-// (prepare functions of this group)
+// (the small runs of this group come here)
 
 const std::vector<ConformanceRow>& rows()
 {
