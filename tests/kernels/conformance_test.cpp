@@ -37,46 +37,38 @@ struct ConformanceRow {
 
 // --- planar and chunky: chunkytoplanes, planestochunky, truetoplanes, planestotrue ---
 
+// Source (a byte pattern), destination (cleared), width and height of 9 x
+// `height`; then the plane count for the palette modules.
+void prepare_planar(SharedArena& arena, uint8_t* block, uint32_t source_size, uint32_t destination_size,
+                    uint32_t height, uint32_t planes)
+{
+    std::vector<uint8_t> source(source_size);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = uint8_t(i * 37 + 1);
+    host_set_word(block, 2, host_address(arena.copy(source)));
+    host_set_word(block, 3, host_address(arena.alloc(destination_size)));
+    host_set_word(block, 4, 9);
+    host_set_word(block, 5, height);
+    if (planes != 24) host_set_word(block, 6, planes);
+}
+
 void prepare_chunkytoplanes(SharedArena& arena, uint8_t* block, Exempt&)
 {
-    std::vector<uint8_t> chunky(9 * 3);
-    for (size_t i = 0; i < chunky.size(); ++i) chunky[i] = uint8_t(i * 37 + 1);
-    host_set_word(block, 2, host_address(arena.copy(chunky)));
-    host_set_word(block, 3, host_address(arena.alloc(3 * 2 * 3)));
-    host_set_word(block, 4, 9);
-    host_set_word(block, 5, 3);
-    host_set_word(block, 6, 3);
+    prepare_planar(arena, block, 9 * 3, 3 * 2 * 3, 3, 3);
 }
 
 void prepare_planestochunky(SharedArena& arena, uint8_t* block, Exempt&)
 {
-    std::vector<uint8_t> planar(3 * 2 * 3);
-    for (size_t i = 0; i < planar.size(); ++i) planar[i] = uint8_t(i * 53 + 7);
-    host_set_word(block, 2, host_address(arena.copy(planar)));
-    host_set_word(block, 3, host_address(arena.alloc(9 * 3)));
-    host_set_word(block, 4, 9);
-    host_set_word(block, 5, 3);
-    host_set_word(block, 6, 3);
+    prepare_planar(arena, block, 3 * 2 * 3, 9 * 3, 3, 3);
 }
 
 void prepare_truetoplanes(SharedArena& arena, uint8_t* block, Exempt&)
 {
-    std::vector<uint8_t> rgb(9 * 2 * 3);
-    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i * 29 + 3);
-    host_set_word(block, 2, host_address(arena.copy(rgb)));
-    host_set_word(block, 3, host_address(arena.alloc(24 * 2 * 2)));
-    host_set_word(block, 4, 9);
-    host_set_word(block, 5, 2);
+    prepare_planar(arena, block, 9 * 2 * 3, 24 * 2 * 2, 2, 24);
 }
 
 void prepare_planestotrue(SharedArena& arena, uint8_t* block, Exempt&)
 {
-    std::vector<uint8_t> planar(24 * 2 * 2);
-    for (size_t i = 0; i < planar.size(); ++i) planar[i] = uint8_t(i * 41 + 5);
-    host_set_word(block, 2, host_address(arena.copy(planar)));
-    host_set_word(block, 3, host_address(arena.alloc(9 * 2 * 3)));
-    host_set_word(block, 4, 9);
-    host_set_word(block, 5, 2);
+    prepare_planar(arena, block, 24 * 2 * 2, 9 * 2 * 3, 2, 24);
 }
 
 // --- ByteRun1: rununpack, runpack, pbmload, pbmstore -----------------------------
