@@ -36,43 +36,38 @@ std::uint32_t Texture(std::uint32_t x, std::uint32_t y, std::uint32_t& seed)
     return (x / 512 + y / 512) % 2 ? (seed >> 8) : ((x / 16) ^ (y / 16)) * 0x010305u;
 }
 
+// The texture over the whole picture, each pixel cut to `mask`.
+std::vector<std::uint32_t> TexturePixels(std::uint32_t seed, std::uint32_t mask)
+{
+    std::vector<std::uint32_t> pixels(std::size_t{kSide} * kSide);
+    for (std::uint32_t y = 0; y < kSide; ++y)
+        for (std::uint32_t x = 0; x < kSide; ++x)
+            pixels[std::size_t{y} * kSide + x] = Texture(x, y, seed) & mask;
+    return pixels;
+}
+
 ilbm::Bytes EightPlanes()
 {
     ilbm::Header h{kSide, kSide, 8, 0, 1, 640, 480};
-    std::vector<std::uint32_t> pixels(std::size_t{kSide} * kSide);
-    std::uint32_t seed = 1;
-    for (std::uint32_t y = 0; y < kSide; ++y)
-        for (std::uint32_t x = 0; x < kSide; ++x)
-            pixels[std::size_t{y} * kSide + x] = Texture(x, y, seed) & 0xFF;
     std::vector<ilbm::Rgb> colours;
     for (int i = 0; i < 256; ++i)
         colours.push_back({std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 5)});
-    return ilbm::Picture(h, pixels, colours);
+    return ilbm::Picture(h, TexturePixels(1, 0xFF), colours);
 }
 
 ilbm::Bytes TrueColour()
 {
     ilbm::Header h{kSide, kSide, 24, 0, 1, 640, 480};
-    std::vector<std::uint32_t> pixels(std::size_t{kSide} * kSide);
-    std::uint32_t seed = 2;
-    for (std::uint32_t y = 0; y < kSide; ++y)
-        for (std::uint32_t x = 0; x < kSide; ++x)
-            pixels[std::size_t{y} * kSide + x] = Texture(x, y, seed) & 0xFFFFFF;
-    return ilbm::Picture(h, pixels);
+    return ilbm::Picture(h, TexturePixels(2, 0xFFFFFF));
 }
 
 ilbm::Bytes Ham8()
 {
     ilbm::Header h{kSide, kSide, 8, 0, 1, 640, 480};
-    std::vector<std::uint32_t> pixels(std::size_t{kSide} * kSide);
-    std::uint32_t seed = 3;
-    for (std::uint32_t y = 0; y < kSide; ++y)
-        for (std::uint32_t x = 0; x < kSide; ++x)
-            pixels[std::size_t{y} * kSide + x] = Texture(x, y, seed) & 0xFF;
     std::vector<ilbm::Rgb> colours;
     for (int i = 0; i < 64; ++i)
         colours.push_back({std::uint8_t(i * 4), std::uint8_t(i * 2), std::uint8_t(255 - i * 4)});
-    return ilbm::Picture(h, pixels, colours, 0x800);
+    return ilbm::Picture(h, TexturePixels(3, 0xFF), colours, 0x800);
 }
 
 fs::path Input(const std::string& name, const std::function<ilbm::Bytes()>& make)
