@@ -8,12 +8,14 @@
 // - a source whose length depends on its data is taken with `shared_source`,
 //   which says how many bytes can be read; the decoder stops there.
 //
-// Sizes are 64-bit so that no product of width, height and depth wraps.
+// Sizes come from checked_size and checked_add (checked.h): a size that
+// passed 64 bits is no size at all, and no buffer is big enough for it.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
+#include "kernels/common/checked.h"
 #include "platform/platform.h"
 
 inline uint8_t* shared_bytes(uint32_t address, uint64_t size)
@@ -23,6 +25,11 @@ inline uint8_t* shared_bytes(uint32_t address, uint64_t size)
     const uint32_t room = shared_room(p);
     if (room == 0 || room < size) return nullptr;
     return p;
+}
+
+inline uint8_t* shared_bytes(uint32_t address, checked_u64 size)
+{
+    return size ? shared_bytes(address, *size) : nullptr;
 }
 
 // A readable source: from its first byte to the end of the block that holds
