@@ -12,7 +12,8 @@
 #include <mutex>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer everything outside a live block is poisoned.
+#if PLATFORM_ADDRESS_SANITIZER
 #include <sanitizer/asan_interface.h>
 #define POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
 #define UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))

@@ -13,6 +13,19 @@
 
 #include <cstdint>
 
+// 1 in a build with AddressSanitizer, which GCC announces with
+// __SANITIZE_ADDRESS__ and clang only through __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define PLATFORM_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PLATFORM_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifndef PLATFORM_ADDRESS_SANITIZER
+#define PLATFORM_ADDRESS_SANITIZER 0
+#endif
+
 #if defined(PLATFORM_BUILDING)
 #define PLATFORM_API extern "C" __attribute__((visibility("default")))
 #else

@@ -215,7 +215,7 @@ TEST(PlatformDeath, FreeingWhatTheAllocatorNeverGaveStops)
     FreeVec(host);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if PLATFORM_ADDRESS_SANITIZER
 TEST(PlatformDeath, BytesOutsideLiveBlocksArePoisoned)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
