@@ -57,8 +57,8 @@ uint32_t load_bmp(void* block)
     }
     const uint64_t out_row = depth == 24 ? 3 * uint64_t(width) : width;
 
-    const uint8_t* rows = shared_bytes(block_word(block, kSource), row_length * height);
-    uint8_t* out = shared_bytes(block_word(block, kDestination), out_row * height);
+    const uint8_t* rows = shared_bytes(block_word(block, kSource), checked_size(row_length, height));
+    uint8_t* out = shared_bytes(block_word(block, kDestination), checked_size(out_row, height));
     if (rows == nullptr || out == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 0;

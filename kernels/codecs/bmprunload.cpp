@@ -151,7 +151,7 @@ uint32_t load_bmp_rle(void* block)
     const uint32_t compression = block_word(block, kCompression);
     const uint64_t size = uint64_t(width) * height;
 
-    uint8_t* out = shared_bytes(block_word(block, kDestination), size);
+    uint8_t* out = shared_bytes(block_word(block, kDestination), checked_size(width, height));
     if (out == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 0;

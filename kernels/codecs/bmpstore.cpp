@@ -50,9 +50,10 @@ uint32_t store_bmp(void* block)
     const uint64_t source_row = depth <= 8 ? width : 3 * uint64_t(width);
     const uint64_t row_length = bmp_row_length(width, depth);
 
-    uint8_t* pixels = shared_bytes(block_word(block, kSource), source_row * height);
+    uint8_t* pixels = shared_bytes(block_word(block, kSource), checked_size(source_row, height));
     uint8_t* row_buffer = shared_bytes(block_word(block, kRowBuffer), source_row);
-    uint8_t* out = row_length != 0 ? shared_bytes(block_word(block, kDestination), row_length * height) : nullptr;
+    uint8_t* out =
+        row_length != 0 ? shared_bytes(block_word(block, kDestination), checked_size(row_length, height)) : nullptr;
     if (pixels == nullptr || row_buffer == nullptr || (row_length != 0 && out == nullptr)) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 0;

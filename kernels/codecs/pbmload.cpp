@@ -27,7 +27,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint64_t picture_size = uint64_t(kept) * height;
 
     const std::span<uint8_t> row = byterun1_row_buffer(block_word(block, kRowBuffer), length, kept);
-    uint8_t* picture = shared_bytes(block_word(block, kDestination), picture_size);
+    uint8_t* picture = shared_bytes(block_word(block, kDestination), checked_size(kept, height));
     if (row.empty() || picture == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 1;

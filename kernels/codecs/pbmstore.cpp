@@ -45,7 +45,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint32_t width = block_word(block, kWidth);
     const uint64_t even = even_width(width);
 
-    const uint8_t* pixels = shared_bytes(block_word(block, kSource), even * height);
+    const uint8_t* pixels = shared_bytes(block_word(block, kSource), checked_size(even, height));
     uint8_t* scratch = shared_bytes(block_word(block, kScratch), BYTERUN1_SCRATCH_SIZE);
     const std::span<uint8_t> destination = byterun1_destination(block_word(block, kDestination));
     uint8_t* out = destination.data();

@@ -21,7 +21,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint32_t planes = (block_word(block, kDepth) >> 3) & 0xFF;
     const uint32_t bytes_per_line = block_word(block, kBytesPerLine);
     const uint64_t row_bytes = uint64_t(width) * planes;
-    const uint64_t size = row_bytes * height;
+    const checked_u64 size = checked_size(width, planes, height);
 
     uint8_t* pixels = shared_bytes(block_word(block, kDestination), size);
     if (pixels == nullptr) {
@@ -43,8 +43,8 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
             complete = pcx_decode_line(source, at, bytes_per_line, row + p, planes, keep);
     }
 
-    set_block_word(block, kSize, uint32_t(size));
-    PPCCacheFlush(pixels, uint32_t(size));
+    set_block_word(block, kSize, uint32_t(*size));
+    PPCCacheFlush(pixels, uint32_t(*size));
     if (!complete) set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
     return 1;
 }

@@ -33,7 +33,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint32_t bytes_per_line = block_word(block, kBytesPerLine);
     const uint64_t row_bytes = planar_row_bytes(block_word(block, kWidth));
     const uint64_t plane_size = row_bytes * height;
-    const uint64_t size = plane_size * planes;
+    const checked_u64 size = checked_size(row_bytes, height, planes);
 
     uint8_t* planar = shared_bytes(block_word(block, kDestination), size);
     uint8_t* line = shared_bytes(block_word(block, kLineBuffer), bytes_per_line);
@@ -47,8 +47,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     uint64_t at = 0;
     bool complete = true;
     bool line_used = false;
-    // Lines of no bytes decode nothing, however many there are.
-    const uint32_t lines = bytes_per_line == 0 ? 0 : height;
+    // Lines of no bytes, or rows of no planes, decode nothing, however many
+    // there are.
+    const uint32_t lines = bytes_per_line == 0 || planes == 0 ? 0 : height;
     for (uint32_t y = 0; y < lines && complete; ++y) {
         for (uint32_t p = 0; p < planes && complete; ++p) {
             complete = pcx_decode_line(source, at, bytes_per_line, line, 1, bytes_per_line);
@@ -57,8 +58,8 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         }
     }
 
-    set_block_word(block, kSize, uint32_t(size));
-    PPCCacheFlush(planar, uint32_t(size));
+    set_block_word(block, kSize, uint32_t(*size));
+    PPCCacheFlush(planar, uint32_t(*size));
     if (line_used) PPCCacheFlush(line, bytes_per_line);
     if (!complete) set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
     return 1;

@@ -20,7 +20,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint32_t bytes_per_line = block_word(block, kBytesPerLine);
     const uint64_t size = uint64_t(row_length) * height;
 
-    uint8_t* pixels = shared_bytes(block_word(block, kDestination), size);
+    uint8_t* pixels = shared_bytes(block_word(block, kDestination), checked_size(row_length, height));
     if (pixels == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 1;

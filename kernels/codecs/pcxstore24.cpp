@@ -18,7 +18,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint32_t width = block_word(block, kWidth);
     const uint32_t height = block_word(block, kHeight);
     const uint64_t row_bytes = 3 * uint64_t(width);
-    const uint64_t size = row_bytes * height;
+    const checked_u64 size = checked_size(3, width, height);
 
     const uint8_t* rgb = shared_bytes(block_word(block, kSource), size);
     uint8_t* out = shared_bytes(block_word(block, kDestination), size);
@@ -41,8 +41,8 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         }
     }
 
-    set_block_word(block, kLength, uint32_t(size));
-    PPCCacheFlush(out, uint32_t(size));
+    set_block_word(block, kLength, uint32_t(*size));
+    PPCCacheFlush(out, uint32_t(*size));
     return 1;
 }
 

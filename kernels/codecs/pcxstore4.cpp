@@ -31,9 +31,10 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint64_t plane_size = uint64_t(bytes_per_line) * height;
     const uint64_t plain_size = 4 * plane_size;
 
-    const uint8_t* planar = shared_bytes(block_word(block, kSource), (planes < 4 ? planes : 4) * plane_size);
+    const uint8_t* planar =
+        shared_bytes(block_word(block, kSource), checked_size(planes < 4 ? planes : 4, bytes_per_line, height));
     const uint8_t* filler = planes < 4 ? shared_bytes(block_word(block, kFiller), bytes_per_line) : nullptr;
-    uint8_t* out = shared_bytes(block_word(block, kDestination), plain_size);
+    uint8_t* out = shared_bytes(block_word(block, kDestination), checked_size(4, bytes_per_line, height));
     if (planar == nullptr || out == nullptr || (planes < 4 && filler == nullptr)) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 1;

@@ -22,10 +22,11 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint32_t height = block_word(block, kHeight);
     const uint64_t plain_size = uint64_t(bytes_per_line) * height;
 
-    const uint8_t* rows = shared_bytes(block_word(block, kSource), plain_size);
+    const uint8_t* rows = shared_bytes(block_word(block, kSource), checked_size(bytes_per_line, height));
     // One line more than the plain rows: coded output can pass the limit
     // below by at most two lines' worth before it is given up.
-    uint8_t* out = shared_bytes(block_word(block, kDestination), plain_size + bytes_per_line);
+    uint8_t* out = shared_bytes(block_word(block, kDestination),
+                                checked_add(checked_size(bytes_per_line, height), bytes_per_line));
     if (rows == nullptr || out == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 1;

@@ -52,7 +52,7 @@ inline ham_picture ham_encoder_picture(const void* block)
     picture.width = block_word(block, 4);
     picture.height = block_word(block, 5);
     picture.pixels = uint64_t(picture.width) * picture.height;
-    picture.rgb = shared_bytes(block_word(block, 2), picture.pixels * 3);
+    picture.rgb = shared_bytes(block_word(block, 2), checked_size(picture.pixels, 3));
     picture.codes = shared_bytes(block_word(block, 3), picture.pixels);
     return picture;
 }

@@ -50,7 +50,7 @@ uint32_t ham_expand(void* block)
     const bool ham6 = block_word(block, kKind) == 6;
     const uint64_t pixels = uint64_t(block_word(block, kWidth)) * block_word(block, kHeight);
     const uint8_t* codes = shared_bytes(block_word(block, kSource), pixels);
-    uint8_t* rgb = shared_bytes(block_word(block, kDestination), pixels * 3);
+    uint8_t* rgb = shared_bytes(block_word(block, kDestination), checked_size(pixels, 3));
     const uint8_t* palette = shared_bytes(block_word(block, kPalette), ham6 ? 16 * 3 : 64 * 3);
     // Never read, but flushed: it has to be a record of the host's.
     picture_record* record = picture_at(block_word(block, kRecord));

@@ -99,14 +99,10 @@ inline int64_t byterun1_unpack_body(std::span<const uint8_t> source, std::span<u
                                     uint64_t plane_size)
 {
     // Counts no buffer could hold must not keep the loops going for ever.
-    // Without planes nothing happens. With nothing to unpack the row buffer
-    // never changes, so every plane row gets the same bytes: nothing happens
-    // when none are kept, and planes that share one place are written once.
-    if (planes == 0) return 0;
-    if (length == 0) {
-        if (kept == 0) return 0;
-        if (plane_size == 0) planes = std::min<uint64_t>(planes, 1);
-    }
+    // Without planes, or with nothing to unpack and nothing to keep, nothing
+    // happens. Otherwise every plane row either reads source bytes or copies
+    // kept bytes to a place of its own (the callers refuse overlapping rows).
+    if (planes == 0 || (length == 0 && kept == 0)) return 0;
     uint64_t at = 0;
     int64_t produced = 0;
     for (uint32_t r = 0; r < rows; ++r) {

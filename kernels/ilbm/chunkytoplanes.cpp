@@ -18,9 +18,9 @@ uint32_t chunky_to_planes(void* block)
     const uint32_t planes = block_word(block, kPlanes);
     const uint64_t row_bytes = planar_row_bytes(width);
     const uint64_t plane_size = row_bytes * height;
-    const uint64_t planar_size = plane_size * planes;
+    const checked_u64 planar_size = checked_size(row_bytes, height, planes);
 
-    const uint8_t* chunky = shared_bytes(block_word(block, kSource), uint64_t(width) * height);
+    const uint8_t* chunky = shared_bytes(block_word(block, kSource), checked_size(width, height));
     uint8_t* planar = shared_bytes(block_word(block, kDestination), planar_size);
     if (chunky == nullptr || planar == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
@@ -36,7 +36,7 @@ uint32_t chunky_to_planes(void* block)
         for (uint32_t k = 0; k < used; ++k) rows[k] = planar + k * plane_size + y * row_bytes;
         planes_from_pixel_row<1>(chunky + uint64_t(y) * width, width, rows, used);
     }
-    PPCCacheFlush(planar, uint32_t(planar_size));
+    PPCCacheFlush(planar, uint32_t(*planar_size));
     return 0;
 }
 

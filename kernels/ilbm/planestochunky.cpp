@@ -20,7 +20,7 @@ uint32_t planes_to_chunky(void* block)
     const uint64_t plane_size = row_bytes * height;
     const uint64_t chunky_size = uint64_t(width) * height;
 
-    const uint8_t* planar = shared_bytes(block_word(block, kSource), plane_size * planes);
+    const uint8_t* planar = shared_bytes(block_word(block, kSource), checked_size(row_bytes, height, planes));
     uint8_t* chunky = shared_bytes(block_word(block, kDestination), chunky_size);
     if (planar == nullptr || chunky == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);

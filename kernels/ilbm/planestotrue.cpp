@@ -20,9 +20,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint32_t height = block_word(block, kHeight);
     const uint64_t row_bytes = planar_row_bytes(width);
     const uint64_t plane_size = row_bytes * height;
-    const uint64_t rgb_size = uint64_t(width) * height * 3;
+    const checked_u64 rgb_size = checked_size(width, height, 3);
 
-    const uint8_t* planar = shared_bytes(block_word(block, kSource), plane_size * 24);
+    const uint8_t* planar = shared_bytes(block_word(block, kSource), checked_size(row_bytes, height, 24));
     uint8_t* rgb = shared_bytes(block_word(block, kDestination), rgb_size);
     if (planar == nullptr || rgb == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
@@ -39,7 +39,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
             pixel_row_from_planes<3>(rows, 8, width, row + channel);
         }
     }
-    PPCCacheFlush(rgb, uint32_t(rgb_size));
+    PPCCacheFlush(rgb, uint32_t(*rgb_size));
     return 1;
 }
 

@@ -34,7 +34,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint64_t even = uint64_t(row_bytes) + (row_bytes & 1);
     const uint64_t plane_size = uint64_t(rows) * row_bytes;
 
-    const uint8_t* bitmap = plane_size > UINT32_MAX ? nullptr : shared_bytes(block_word(block, kSource), plane_size * planes);
+    const uint8_t* bitmap = shared_bytes(block_word(block, kSource), checked_size(rows, row_bytes, planes));
     uint8_t* scratch = shared_bytes(block_word(block, kScratch), BYTERUN1_SCRATCH_SIZE);
     const std::span<uint8_t> destination = byterun1_destination(block_word(block, kDestination));
     uint8_t* out = destination.data();

@@ -23,10 +23,6 @@ enum : uint32_t {
     kPlaneSize = 11,
 };
 
-// Larger than any block, and small enough that a few of them add up without
-// wrapping.
-constexpr uint64_t kTooBig = uint64_t(1) << 33;
-
 } // namespace
 
 KERNEL_EXPORT void copymem(const uint8_t* source, uint8_t* destination, uint32_t count)
@@ -46,15 +42,21 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
 
     // The flush covers the planes, and every row written even when the plane
     // size is too small to hold them.
-    uint64_t reach = plane_size * planes;
+    checked_u64 reach = checked_size(plane_size, planes);
     if (rows > 0 && planes > 0) {
-        const uint64_t last_row = std::min(uint64_t(rows - 1) * kept, kTooBig);
-        const uint64_t last_plane = std::min((planes - 1) * plane_size, kTooBig);
-        reach = std::max(reach, last_row + last_plane + kept);
+        const checked_u64 end_of_last_row =
+            checked_add(checked_size(rows - 1, kept), checked_size(planes - 1, plane_size), kept);
+        reach = reach && end_of_last_row ? std::max(reach, end_of_last_row) : std::nullopt;
     }
+    // Plane rows that overlap are never a picture: their copies would go over
+    // the same bytes again and again, as often as the counts say (rows x
+    // planes copies into a handful of bytes). A body is refused when its plane
+    // rows hold more bytes than the destination bytes they reach.
+    const checked_u64 copied = checked_size(rows, planes, kept);
+    const bool overlapping = !copied || !reach || *copied > *reach;
     const std::span<uint8_t> row = byterun1_row_buffer(block_word(block, kRowBuffer), length, kept);
     uint8_t* planar = shared_bytes(block_word(block, kDestination), reach);
-    if (row.empty() || planar == nullptr) {
+    if (row.empty() || planar == nullptr || overlapping) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 1;
     }
@@ -62,7 +64,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const std::span<const uint8_t> source = shared_source(block_word(block, kSource));
     if (byterun1_unpack_body(source, row, planar, rows, planes, kept, length, plane_size) < 0)
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
-    PPCCacheFlush(planar, uint32_t(reach));
+    PPCCacheFlush(planar, uint32_t(*reach));
     PPCCacheFlush(row.data(), uint32_t(row.size()));  // the row buffer was written too
     return 1;
 }

@@ -20,9 +20,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     const uint32_t height = block_word(block, kHeight);
     const uint64_t row_bytes = planar_row_bytes(width);
     const uint64_t plane_size = row_bytes * height;
-    const uint64_t planar_size = plane_size * 24;
+    const checked_u64 planar_size = checked_size(row_bytes, height, 24);
 
-    const uint8_t* rgb = shared_bytes(block_word(block, kSource), uint64_t(width) * height * 3);
+    const uint8_t* rgb = shared_bytes(block_word(block, kSource), checked_size(width, height, 3));
     uint8_t* planar = shared_bytes(block_word(block, kDestination), planar_size);
     if (rgb == nullptr || planar == nullptr) {
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
@@ -39,7 +39,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
             planes_from_pixel_row<3>(row + channel, width, rows, 8);
         }
     }
-    PPCCacheFlush(planar, uint32_t(planar_size));
+    PPCCacheFlush(planar, uint32_t(*planar_size));
     return 1;
 }
 
