@@ -515,9 +515,52 @@ TEST_P(Conformance, WrongWordsAndNoiseStayInsideTheGivenMemory)
         }
         host_set_word(block, 1, 1);
         const uint32_t live = platform_live_blocks(ALLOCATOR_PPC);
-        ASSERT_EQ(module->function(block), 1u) << "round " << round;
+        const std::vector<uint8_t> words = bytes_of(block, size());
+        ASSERT_TRUE(run_within_work_budget(module, block, words)) << "round " << round << ": work out of proportion";
         ASSERT_EQ(platform_live_blocks(ALLOCATOR_PPC), live) << "round " << round;
     }
+}
+
+// Two or three size words large at once: products of three 32-bit factors,
+// or of two with a small third, pass 64 bits, and a size computed without a
+// check wraps to a small number that a small buffer passes. Large counts
+// over empty rows or overlapping planes must not keep a module busy either.
+// Every pair and every triple of argument words gets every combination of
+// these values, the other words staying those of the small run.
+TEST_P(Conformance, LargeWordsTogetherNeitherWrapNorSpin)
+{
+    const ConformanceRow& row = GetParam();
+    const host_module* module = load_module(row.name);
+    ASSERT_NE(module, nullptr);
+    const uint32_t values[] = {0, 32, 65536, 0x80000000, 0xFFFFFFFF};
+    SharedArena arena;
+    Exempt exempt;
+    uint8_t* block = prepared(arena, exempt);
+    host_set_word(block, 1, 1);
+    const std::vector<uint8_t> sane = bytes_of(block, size());
+    const uint32_t live = platform_live_blocks(ALLOCATOR_PPC);
+
+    const uint32_t first = 2, end = last();
+    auto run = [&](std::initializer_list<std::pair<uint32_t, uint32_t>> changes) {
+        std::vector<uint8_t> words = sane;
+        std::string what;
+        for (auto [word, value] : changes) {
+            host_set_word(words.data(), word, value);
+            what += " word " + std::to_string(word) + " = " + std::to_string(value);
+        }
+        EXPECT_TRUE(run_within_work_budget(module, block, words)) << "work out of proportion with" << what;
+        EXPECT_EQ(platform_live_blocks(ALLOCATOR_PPC), live) << what;
+        return !HasFailure();
+    };
+    for (uint32_t i = first; i < end; ++i)
+        for (uint32_t j = i + 1; j < end; ++j)
+            for (uint32_t a : values)
+                for (uint32_t b : values) {
+                    if (!run({{i, a}, {j, b}})) return;
+                    for (uint32_t k = j + 1; k < end; ++k)
+                        for (uint32_t c : values)
+                            if (!run({{i, a}, {j, b}, {k, c}})) return;
+                }
 }
 
 TEST_P(Conformance, ExportsAndVersionString)

@@ -56,3 +56,14 @@ struct FlushLog {
 };
 
 bool covered_by(const std::vector<FlushRange>& ranges, const uint8_t* p);
+
+// A run may take no more time than its data calls for. The unit is not a
+// second but the time this thread takes to fill a byte: the budget of one run
+// is what filling 64 MiB costs here, far more than any small test run needs,
+// far less than a loop over 2^32 empty rows or planes. Thread time leaves out
+// whatever else the machine is doing.
+//
+// Copies `words` into the block, calls the module and says whether the run
+// stayed inside the budget. A run that did not is tried once more, so that
+// one interrupted run is not taken for a slow one.
+bool run_within_work_budget(const host_module* module, uint8_t* block, std::span<const uint8_t> words);

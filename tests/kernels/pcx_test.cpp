@@ -25,6 +25,13 @@ uint8_t* run_pcx(const char* name, uint32_t size, SharedArena& arena, std::vecto
 
 uint32_t error_of(const uint8_t* block, uint32_t size) { return host_word(block, size / 4 - 1); }
 
+Bytes repeat(uint8_t v, size_t n) { return Bytes(n, v); }
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // --- decoding ----------------------------------------------------------------
 
 struct Load8Case {
@@ -50,6 +57,8 @@ TEST(PcxLoad8, DecodesLinesIntoRows)
          {1, 2, 0xC2, 3}},
         {"the source ends before the last line", 3, 2, 3, {0xC5, 0x07}, {7, 7, 7, 7, 7, E}, {0xC2, 0x07}, 14},
         {"a run byte without its value", 2, 1, 2, {1, 0xC3}, {1, E}, {1, 0xC3}, 14},
+        {"a run across the end of a line of 63 bytes", 63, 2, 63, {0x01, 0xFF, 0x07, 0xFE, 0x09},
+         Bytes{1} + repeat(7, 62) + Bytes{7} + repeat(9, 62), {0x01, 0xC1, 0x07, 0xFE, 0x09}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -139,12 +148,6 @@ struct Store8Case {
     Bytes source, expected;
 };
 
-Bytes repeat(uint8_t v, size_t n) { return Bytes(n, v); }
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 TEST(PcxStore8, CodesRowsOrStoresThemPlainly)
 {
@@ -154,6 +157,8 @@ TEST(PcxStore8, CodesRowsOrStoresThemPlainly)
          {0xC4, 1, 1, 2, 0xC1, 0xC8, 0xC4, 3, 3, 0xC5, 4, 4}},
         {"70 equal bytes", 70, 2, repeat(5, 70) + repeat(6, 70), {0xFF, 5, 0xC6, 5, 5, 0xFF, 6, 0xC6, 6, 6}},
         {"height 1 is always plain", 4, 1, {1, 1, 1, 1}, {1, 1, 1, 1}},
+        {"a lone 0xC0 takes a run-of-one prefix", 8, 2, Bytes{0xC0} + repeat(5, 7) + repeat(6, 8),
+         {0xC1, 0xC0, 0xC6, 5, 5, 0xC7, 6, 6}},
         {"passing the limit on the first row gives plain rows", 4, 2, {0xC0, 0xC1, 0xC2, 0xC3, 5, 5, 5, 5},
          {0xC0, 0xC1, 0xC2, 0xC3, 5, 5, 5, 5}},
     };

@@ -75,6 +75,13 @@ TEST(Planar, BitsAtAndAboveThePlaneCountAreNotLookedAt)
     EXPECT_EQ(chunky, Bytes{0x0F});
 }
 
+TEST(Planar, RowPaddingBitsAreNeverPixels)
+{
+    // Width 3: the last five bits of each plane row byte pad it. Were they
+    // taken for pixels, row 0 would reach into row 1.
+    EXPECT_EQ(to_chunky({0xFF, 0x00}, 3, 2, 1), (Bytes{1, 1, 1, 0, 0, 0}));
+}
+
 TEST(Planar, NoPixelsWritesNothingHoweverManyRows)
 {
     // Width 0 with four billion rows: nothing to convert, and no long walk.
