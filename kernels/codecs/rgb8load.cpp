@@ -58,7 +58,9 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
             complete = false;
             break;
         }
-        const uint8_t* record = source.data() + at;
+        // Taken out before any store: a careless host may name one buffer
+        // for both.
+        const uint8_t record[kRecordBytes] = {source[at], source[at + 1], source[at + 2], source[at + 3]};
         at += kRecordBytes;
         // A count of 0 gives one pixel, like 1; pixels past the picture's
         // last are not stored.

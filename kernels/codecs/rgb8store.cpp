@@ -1,8 +1,6 @@
 // rgb8store: true-colour pixels into RGB8 records (red, green, blue, count).
 // Runs of equal pixels go on across row ends, up to 127 pixels a record, and
 // end at the picture's last pixel.
-#include <cstring>
-
 #include "kernels/common/buffers.h"
 #include "kernels/common/entry.h"
 
@@ -47,8 +45,11 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         const uint8_t* colour = pixels + 3 * i;
         uint64_t run = 1;
         while (run < kLongestRun && i + run < pixel_count && same_pixel(colour + 3 * run, colour)) ++run;
+        // Byte by byte: a careless host may name one buffer for both.
         uint8_t* record = out + kRecordBytes * records;
-        std::memcpy(record, colour, 3);
+        record[0] = colour[0];
+        record[1] = colour[1];
+        record[2] = colour[2];
         record[3] = uint8_t(run);
         ++records;
         i += run;
