@@ -282,6 +282,52 @@ void prepare_pcxstore24(SharedArena& arena, uint8_t* block, Exempt&)
 
 // --- Targa, WPG, RGB8, Photo-CD, DEEP --------------------------------------------
 
+// RGB8, Photo-CD, DEEP
+
+void prepare_rgb8load(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    // Counts with and without bit 7 and of 0; the last record runs past the
+    // picture.
+    const std::vector<uint8_t> records = {10, 20, 30, 0x82, 40, 50, 60, 0x00, 70, 80, 90, 0x05};
+    host_set_word(block, 2, host_address(arena.copy(records)));
+    host_set_word(block, 3, host_address(arena.alloc(3 * 3 * 2)));
+    host_set_word(block, 4, 3);
+    host_set_word(block, 5, 2);
+    host_set_word(block, 6, 3 * 3 * 2);
+}
+
+void prepare_rgb8store(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    const std::vector<uint8_t> rgb = {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    host_set_word(block, 2, host_address(arena.copy(rgb)));
+    host_set_word(block, 3, host_address(arena.alloc(4 * 3 * 2)));
+    host_set_word(block, 4, 3);
+    host_set_word(block, 5, 2);
+}
+
+void prepare_yccconvert(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    // A 4 x 2 picture: two blocks.
+    host_set_word(block, 2, host_address(arena.copy(std::vector<uint8_t>{0, 60, 120, 180})));
+    host_set_word(block, 3, host_address(arena.copy(std::vector<uint8_t>{30, 90, 150, 210})));
+    host_set_word(block, 4, host_address(arena.copy(std::vector<uint8_t>{100, 200})));
+    host_set_word(block, 5, host_address(arena.copy(std::vector<uint8_t>{80, 250})));
+    host_set_word(block, 6, host_address(arena.alloc(3 * 4 * 2)));
+    host_set_word(block, 7, 4);
+    host_set_word(block, 8, 2);
+}
+
+void prepare_deepload(SharedArena& arena, uint8_t* block, Exempt& exempt)
+{
+    // Width 1 and one extra byte: two rows of four bytes, a run across the
+    // row end, a run of none.
+    host_set_word(block, 2, host_address(pcx_runs(arena, exempt, {1, 0xC5, 7, 0xC0, 9, 2, 3})));
+    host_set_word(block, 3, host_address(arena.alloc(4 * 2)));
+    host_set_word(block, 4, 1);
+    host_set_word(block, 5, 2);
+    host_set_word(block, 6, 1);
+}
+
 // (the small runs of this group come here)
 
 // --- LZW -------------------------------------------------------------------------
@@ -334,6 +380,10 @@ const std::vector<ConformanceRow>& rows()
         {"pcxstore24", 8, true, {}, false, std::nullopt, prepare_pcxstore24},
 
         // Targa, WPG, RGB8, Photo-CD, DEEP
+        {"rgb8load", 8, true, {}, false, std::nullopt, prepare_rgb8load},
+        {"rgb8store", 8, true, {}, false, std::nullopt, prepare_rgb8store},
+        {"yccconvert", 10, true, {"KQLI_YUVToRGB_Convert"}, false, std::nullopt, prepare_yccconvert},
+        {"deepload", 9, true, {"UnPackRLE_24"}, false, std::nullopt, prepare_deepload},
 
         // LZW
 
