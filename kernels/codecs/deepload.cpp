@@ -33,7 +33,7 @@ std::span<uint8_t> direct_source(uint8_t* source)
 {
     if (source == nullptr) return {};
     const uint32_t address = shared_address(source);
-    return address != 0 ? pcx_source(address) : std::span<uint8_t>(source, SIZE_MAX / 2);
+    return address != 0 ? shared_span(address) : std::span<uint8_t>(source, SIZE_MAX / 2);
 }
 
 } // namespace
@@ -69,7 +69,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     // The destination holds the rows, so with any rows at all their length
     // fits 32 bits.
     const uint32_t length = height == 0 ? 0 : uint32_t(*row_length);
-    const bool complete = unpack_rows(pcx_source(block_word(block, kSource)), rows, length, height);
+    const bool complete = unpack_rows(shared_span(block_word(block, kSource)), rows, length, height);
     set_block_word(block, kWritten, uint32_t(*size));
     PPCCacheFlush(rows, uint32_t(*size));
     if (!complete) set_block_error(block, kBlockSize, KERNEL_BAD_DATA);

@@ -47,7 +47,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
 
     const uint8_t* pixels = shared_bytes(block_word(block, kSource), checked_size(even, height));
     uint8_t* scratch = shared_bytes(block_word(block, kScratch), BYTERUN1_SCRATCH_SIZE);
-    const std::span<uint8_t> destination = byterun1_destination(block_word(block, kDestination));
+    const std::span<uint8_t> destination = shared_span(block_word(block, kDestination));
     uint8_t* out = destination.data();
     const uint64_t room = destination.size();
     if (pixels == nullptr || scratch == nullptr || room == 0) {

@@ -12,15 +12,6 @@
 
 #include "kernels/common/buffers.h"
 
-// The coded source, writable: a run that crosses the end of a line leaves its
-// rest behind by rewriting its run byte in place. Empty when the address
-// names no live block.
-inline std::span<uint8_t> pcx_source(uint32_t address)
-{
-    const std::span<const uint8_t> source = shared_source(address);
-    return {const_cast<uint8_t*>(source.data()), source.size()};
-}
-
 // Decodes one line of `length` bytes from source[at] on. Decoded byte k goes
 // to out[k * stride] while k is below `keep`; the rest are dropped. A run
 // that passes the end of the line stores only its part inside and becomes

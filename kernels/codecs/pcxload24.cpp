@@ -28,7 +28,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 1;
     }
-    const std::span<uint8_t> source = pcx_source(block_word(block, kSource));
+    const std::span<uint8_t> source = shared_span(block_word(block, kSource));
 
     // Plane p's k-th byte is byte p of pixel k; bytes past the width are dropped.
     const uint32_t keep = bytes_per_line < width ? bytes_per_line : width;

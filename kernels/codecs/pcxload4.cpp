@@ -42,7 +42,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 1;
     }
-    const std::span<uint8_t> source = pcx_source(block_word(block, kSource));
+    const std::span<uint8_t> source = shared_span(block_word(block, kSource));
 
     uint64_t at = 0;
     bool complete = true;

@@ -25,7 +25,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
         set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
         return 1;
     }
-    const std::span<uint8_t> source = pcx_source(block_word(block, kSource));
+    const std::span<uint8_t> source = shared_span(block_word(block, kSource));
 
     // Bytes of a line past the row length are dropped; a shorter line leaves
     // the rest of its row as it was.

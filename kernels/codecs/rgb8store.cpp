@@ -33,8 +33,8 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
     // The contract asks for room for a record per pixel. A destination
     // smaller than that takes the whole records that fit, and the run reports
     // 14 with what it wrote.
-    const std::span<const uint8_t> room = shared_source(block_word(block, kDestination));
-    uint8_t* out = const_cast<uint8_t*>(room.data());
+    const std::span<uint8_t> room = shared_span(block_word(block, kDestination));
+    uint8_t* out = room.data();
     const uint64_t pixel_count = *size / 3;
     const uint64_t records_that_fit = room.size() / kRecordBytes;
     const bool room_enough = records_that_fit >= pixel_count;

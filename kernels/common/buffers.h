@@ -32,12 +32,18 @@ inline uint8_t* shared_bytes(uint32_t address, checked_u64 size)
     return size ? shared_bytes(address, *size) : nullptr;
 }
 
-// A readable source: from its first byte to the end of the block that holds
-// it; empty when the address names no live block.
-inline std::span<const uint8_t> shared_source(uint32_t address)
+// Everything from `address` to the end of the block that holds it, for
+// buffers whose use depends on the data: a packer's destination, or a coded
+// source that its decoder rewrites in place. Empty when the address names no
+// live block.
+inline std::span<uint8_t> shared_span(uint32_t address)
 {
-    const uint8_t* p = static_cast<const uint8_t*>(shared_pointer(address));
+    uint8_t* p = static_cast<uint8_t*>(shared_pointer(address));
     const uint32_t room = p ? shared_room(p) : 0;
     if (room == 0) return {};
     return {p, room};
 }
+
+// A readable source: from its first byte to the end of the block that holds
+// it; empty when the address names no live block.
+inline std::span<const uint8_t> shared_source(uint32_t address) { return shared_span(address); }

@@ -67,15 +67,6 @@ inline std::span<uint8_t> byterun1_row_buffer(uint32_t address, uint64_t length,
     return row ? std::span<uint8_t>{row, size} : std::span<uint8_t>{};
 }
 
-// A packer's destination: what it may fill depends on the data, so it is
-// everything from `address` to the end of its block (empty when none).
-inline std::span<uint8_t> byterun1_destination(uint32_t address)
-{
-    auto* out = static_cast<uint8_t*>(shared_pointer(address));
-    const uint32_t room = out ? shared_room(out) : 0;
-    return room ? std::span<uint8_t>{out, room} : std::span<uint8_t>{};
-}
-
 // copymem: `count` bytes, first to last, one at a time in effect. Only
 // overlapping ranges can tell the difference, so those alone take the slow
 // road.

@@ -36,7 +36,7 @@ KERNEL_EXPORT uint32_t PPCFunction(void* block)
 
     const uint8_t* bitmap = shared_bytes(block_word(block, kSource), checked_size(rows, row_bytes, planes));
     uint8_t* scratch = shared_bytes(block_word(block, kScratch), BYTERUN1_SCRATCH_SIZE);
-    const std::span<uint8_t> destination = byterun1_destination(block_word(block, kDestination));
+    const std::span<uint8_t> destination = shared_span(block_word(block, kDestination));
     uint8_t* out = destination.data();
     const uint64_t room = destination.size();
     if (bitmap == nullptr || scratch == nullptr || room == 0) {
