@@ -12,9 +12,6 @@ KERNEL_VERSION("diffusedither", "1.0", "11.12.2026");
 
 namespace {
 
-constexpr uint32_t kBlockSize = 28;
-enum : uint32_t { kSource = 2, kDestination = 3, kRecord = 4, kMode = 5 };
-
 constexpr uint32_t kMarginOfBurkes = 2;  // the accumulators hold pixels -2 to width + 1
 
 // Working storage, laid out as the run-time hands it over.
@@ -203,33 +200,16 @@ uint32_t reduce(const uint8_t* rgb, uint8_t* indices, uint32_t width, uint32_t h
 
 uint32_t diffuse_dither(void* block)
 {
-    picture_record* record = picture_at(block_word(block, kRecord));
-    if (record == nullptr) {
-        set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
-        return 0;
-    }
-    const uint32_t width = picture_width(record), height = picture_height(record), depth = picture_depth(record);
-    if (depth < 1 || depth > 8) {
-        set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
-        return 0;
-    }
-    if (width == 0 || height == 0) return 0;  // no pixel to map, no palette to choose
-
-    const checked_u64 pixels = checked_size(width, height);
-    const uint8_t* rgb = shared_bytes(block_word(block, kSource), checked_size(pixels, 3));
-    uint8_t* indices = shared_bytes(block_word(block, kDestination), pixels);
-    if (rgb == nullptr || indices == nullptr) {
-        set_block_error(block, kBlockSize, KERNEL_BAD_DATA);
-        return 0;
-    }
-
-    const uint32_t result = reduce(rgb, indices, width, height, 1u << depth, block_word(block, kMode), record);
-    set_block_error(block, kBlockSize, result);
-    PPCCacheFlush(indices, uint32_t(*pixels));
-    PPCCacheFlush(record->palette, PICTURE_PALETTE_SIZE);
+    palette_dither_call call;
+    if (!take_palette_dither_call(block, call)) return 0;
+    const uint32_t result =
+        reduce(call.rgb, call.indices, call.width, call.height, 1u << call.depth, call.mode, call.record);
+    set_block_error(block, PALETTE_DITHER_BLOCK_SIZE, result);
+    PPCCacheFlush(call.indices, call.pixels);
+    PPCCacheFlush(call.record->palette, PICTURE_PALETTE_SIZE);
     return 0;
 }
 
 } // namespace
 
-KERNEL_EXPORT uint32_t Function(void* block) { return kernel_entry(block, kBlockSize, diffuse_dither); }
+KERNEL_EXPORT uint32_t Function(void* block) { return kernel_entry(block, PALETTE_DITHER_BLOCK_SIZE, diffuse_dither); }

@@ -1,6 +1,7 @@
 // Mapping a true-colour picture onto a palette of up to 256 entries, shared
 // by diffusedither (onto the palette it chose, sorted by red, green, blue)
-// and mapdither (onto the host's palette as it stands).
+// and mapdither (onto the host's palette as it stands), which also share
+// the layout of their blocks.
 //
 // Every looked-up colour is remembered by its colour key, the top five bits
 // of red, green and blue: a later colour with the same key takes the index
@@ -14,10 +15,61 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kernels/common/buffers.h"
 #include "kernels/common/checked.h"
 #include "kernels/common/entry.h"
+#include "kernels/common/picture.h"
 
 inline constexpr uint32_t COLOUR_KEYS = 32768;
+
+// ---------------------------------------------------------------------------
+// Both modules' blocks: 28 bytes, the source, the destination, the picture
+// record (width, height, depth) and the dither mode.
+
+inline constexpr uint32_t PALETTE_DITHER_BLOCK_SIZE = 28;
+enum : uint32_t {
+    PALETTE_DITHER_SOURCE = 2,
+    PALETTE_DITHER_DESTINATION = 3,
+    PALETTE_DITHER_RECORD = 4,
+    PALETTE_DITHER_MODE = 5,
+};
+
+struct palette_dither_call {
+    picture_record* record;
+    const uint8_t* rgb;  // 3 bytes a pixel
+    uint8_t* indices;    // 1 byte a pixel
+    uint32_t width, height, depth, mode;
+    uint32_t pixels;     // fits: the destination holds them
+};
+
+// Reads and checks the block. False when there is nothing to do: a record,
+// a depth outside 1 to 8 or a buffer that cannot serve the call (error 14
+// stored), or a picture of no pixels (the error word left alone).
+inline bool take_palette_dither_call(void* block, palette_dither_call& call)
+{
+    call = palette_dither_call{};
+    call.record = picture_at(block_word(block, PALETTE_DITHER_RECORD));
+    if (call.record != nullptr) {
+        call.width = picture_width(call.record);
+        call.height = picture_height(call.record);
+        call.depth = picture_depth(call.record);
+    }
+    if (call.record == nullptr || call.depth < 1 || call.depth > 8) {
+        set_block_error(block, PALETTE_DITHER_BLOCK_SIZE, KERNEL_BAD_DATA);
+        return false;
+    }
+    if (call.width == 0 || call.height == 0) return false;
+    const checked_u64 pixels = checked_size(call.width, call.height);
+    call.rgb = shared_bytes(block_word(block, PALETTE_DITHER_SOURCE), checked_size(pixels, 3));
+    call.indices = shared_bytes(block_word(block, PALETTE_DITHER_DESTINATION), pixels);
+    if (call.rgb == nullptr || call.indices == nullptr) {
+        set_block_error(block, PALETTE_DITHER_BLOCK_SIZE, KERNEL_BAD_DATA);
+        return false;
+    }
+    call.pixels = uint32_t(*pixels);
+    call.mode = block_word(block, PALETTE_DITHER_MODE);
+    return true;
+}
 
 // Red in bits 14 to 10, green in 9 to 5, blue in 4 to 0.
 inline uint32_t colour_key(uint32_t red, uint32_t green, uint32_t blue)
