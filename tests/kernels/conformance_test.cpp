@@ -336,7 +336,77 @@ void prepare_deepload(SharedArena& arena, uint8_t* block, Exempt& exempt)
 
 // --- colour reduction ------------------------------------------------------------
 
-// (the small runs of this group come here)
+// A picture record of width x height at the given depth, its palette a
+// spread of colours.
+uint8_t* colour_record(SharedArena& arena, uint32_t width, uint32_t height, uint32_t depth)
+{
+    uint8_t* record = arena.alloc(820);
+    host_set_word(record, 2, width);
+    host_set_word(record, 3, height);
+    host_set_word(record, 4, depth);
+    for (uint32_t i = 0; i < 768; ++i) record[24 + i] = uint8_t(i * 53 + 11);
+    return record;
+}
+
+// A 5 x 3 true-colour picture of nine colour keys, more than four colours
+// take, so that the median cut runs.
+std::vector<uint8_t> colour_source()
+{
+    std::vector<uint8_t> rgb;
+    for (uint32_t i = 0; i < 15; ++i)
+        for (uint32_t c = 0; c < 3; ++c) rgb.push_back(uint8_t((i % 9) * (40 + 30 * c) % 256));
+    return rgb;
+}
+
+void prepare_colour_dither(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    host_set_word(block, 2, host_address(arena.copy(colour_source())));
+    host_set_word(block, 3, host_address(arena.fill(5 * 3, 0xEE)));
+    host_set_word(block, 4, host_address(colour_record(arena, 5, 3, 2)));
+    host_set_word(block, 5, 1);
+}
+
+void prepare_orderdither(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    // A 2 x 2 matrix: an array of row addresses, each row two thresholds.
+    uint8_t* rows[2] = {arena.alloc(8), arena.alloc(8)};
+    host_set_word(rows[0], 0, 0);
+    host_set_word(rows[0], 1, 128);
+    host_set_word(rows[1], 0, 192);
+    host_set_word(rows[1], 1, 64);
+    uint8_t* matrix = arena.alloc(8);
+    host_set_word(matrix, 0, host_address(rows[0]));
+    host_set_word(matrix, 1, host_address(rows[1]));
+    host_set_word(block, 2, host_address(arena.copy(colour_source())));
+    host_set_word(block, 3, host_address(arena.fill(5 * 3, 0xEE)));
+    host_set_word(block, 4, 5);
+    host_set_word(block, 5, 3);
+    host_set_word(block, 6, 3);
+    host_set_word(block, 7, 3);
+    host_set_word(block, 8, 3);
+    host_set_word(block, 9, 1);
+    host_set_word(block, 10, 2);
+    host_set_word(block, 11, host_address(matrix));
+}
+
+void prepare_curvedither(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    // 18 x 5 pixels: two blocks across, one band, padding on both sides.
+    std::vector<uint8_t> indices(18 * 5);
+    for (size_t i = 0; i < indices.size(); ++i) indices[i] = uint8_t(i * 7);
+    host_set_word(block, 2, host_address(arena.copy(indices)));
+    host_set_word(block, 3, host_address(arena.alloc(32 * 16)));
+    host_set_word(block, 4, host_address(colour_record(arena, 18, 5, 8)));
+}
+
+void prepare_palettetune(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    uint8_t* record = colour_record(arena, 4, 2, 8);
+    std::memcpy(record + 24 + 3 * 9, record + 24 + 3 * 4, 3);  // entries 4 and 9 alike
+    host_set_word(record, 200, host_address(arena.copy(std::vector<uint8_t>{9, 4, 200, 4, 17, 9, 9, 0})));
+    host_set_word(record, 201, 8);
+    host_set_word(block, 2, host_address(record));
+}
 
 // --- PICT ------------------------------------------------------------------------
 
@@ -388,6 +458,11 @@ const std::vector<ConformanceRow>& rows()
         // LZW
 
         // colour reduction
+        {"diffusedither", 7, false, {}, true, 0u, prepare_colour_dither},
+        {"mapdither", 7, false, {}, true, 0u, prepare_colour_dither},
+        {"orderdither", 13, false, {}, false, std::nullopt, prepare_orderdither},
+        {"curvedither", 6, false, {}, true, 0u, prepare_curvedither},
+        {"palettetune", 4, false, {}, false, std::nullopt, prepare_palettetune},
 
         // PICT
 
