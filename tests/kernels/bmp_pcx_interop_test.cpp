@@ -39,7 +39,7 @@ const std::string& pillow_python()
 const std::string& imagemagick_convert()
 {
     static const std::string found = [] {
-        for (const char* candidate : {"/usr/bin/convert", "convert"})
+        for (const char* candidate : {"convert-im6.q16", "/usr/bin/convert"})
             if (succeeds(std::string(candidate) + " -version")) return std::string(candidate);
         return std::string();
     }();
