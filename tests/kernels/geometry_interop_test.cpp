@@ -132,7 +132,7 @@ Bytes photo(uint32_t size, uint32_t seed)
 }
 
 class GeometryInterop : public ::testing::Test {
-protected:
+public:
     fs::path dir;
     std::ostringstream manifest;
     int cases = 0;
@@ -210,26 +210,38 @@ Bytes run_records(const char* module, uint32_t block_size, uint32_t sw, uint32_t
     return bytes_of(out, dw * dh * bpp);
 }
 
-TEST_F(GeometryInterop, DoublesizeEqualsPillowsNearestResizeToTwiceTheSize)
+// Runs `module` on pictures of the given sizes at depths 8 and 24 and
+// compares each destination with the reference of `kind`. The destination has
+// one byte more than the reference, which must stay as it was.
+void compare_scaling(GeometryInterop& t, const char* module, const char* kind,
+                     const std::vector<std::pair<uint32_t, uint32_t>>& sizes)
 {
-    REQUIRE_PYTHON();
     struct Case {
         uint32_t w, h, depth;
         std::string name;
     };
     std::vector<Case> all;
     for (uint32_t depth : {8u, 24u})
-        for (auto [w, h] : {std::pair{1u, 1u}, {2u, 1u}, {3u, 5u}, {17u, 9u}, {64u, 3u}, {101u, 37u}}) {
+        for (auto [w, h] : sizes) {
             const uint32_t bpp = depth == 24 ? 3 : 1;
-            all.push_back({w, h, depth, add("double", photo(w * h * bpp, w + h), {w, h, bpp})});
+            all.push_back({w, h, depth, t.add(kind, photo(w * h * bpp, 3 * w + h), {w, h, bpp})});
         }
-    compute_references();
+    t.compute_references();
     for (const auto& c : all) {
         SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h) + " at depth " + std::to_string(c.depth));
-        const Bytes source = read_file(dir / (c.name + ".src"));
-        const Bytes ours = run_scaling("doublesize", c.w, c.h, c.depth, source, uint32_t(4 * source.size()));
-        EXPECT_EQ(ours, reference(c.name));
+        const Bytes expected = t.reference(c.name);
+        const Bytes source = read_file(t.dir / (c.name + ".src"));
+        Bytes ours = run_scaling(module, c.w, c.h, c.depth, source, uint32_t(expected.size() + 1));
+        EXPECT_EQ(ours.back(), E);
+        ours.pop_back();
+        EXPECT_EQ(ours, expected);
     }
+}
+
+TEST_F(GeometryInterop, DoublesizeEqualsPillowsNearestResizeToTwiceTheSize)
+{
+    REQUIRE_PYTHON();
+    compare_scaling(*this, "doublesize", "double", {{1, 1}, {2, 1}, {3, 5}, {17, 9}, {64, 3}, {101, 37}});
 }
 
 TEST_F(GeometryInterop, HalfsizeEqualsNumpySlicingOfTheEvenPart)
@@ -238,28 +250,7 @@ TEST_F(GeometryInterop, HalfsizeEqualsNumpySlicingOfTheEvenPart)
     // block; halfsize keeps the top-left one, which is a[0::2, 0::2] once an
     // odd last row or column is cut off.
     REQUIRE_PYTHON();
-    struct Case {
-        uint32_t w, h, depth;
-        std::string name;
-    };
-    std::vector<Case> all;
-    for (uint32_t depth : {8u, 24u})
-        for (auto [w, h] : {std::pair{1u, 1u}, {2u, 2u}, {5u, 3u}, {7u, 8u}, {33u, 17u}, {128u, 64u}}) {
-            const uint32_t bpp = depth == 24 ? 3 : 1;
-            all.push_back({w, h, depth, add("half", photo(w * h * bpp, 3 * w + h), {w, h, bpp})});
-        }
-    compute_references();
-    for (const auto& c : all) {
-        SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h) + " at depth " + std::to_string(c.depth));
-        const Bytes expected = reference(c.name);
-        const Bytes source = read_file(dir / (c.name + ".src"));
-        // The destination has room for the half picture plus one byte, which
-        // must stay as it was.
-        Bytes ours = run_scaling("halfsize", c.w, c.h, c.depth, source, uint32_t(expected.size() + 1));
-        EXPECT_EQ(ours.back(), E);
-        ours.pop_back();
-        EXPECT_EQ(ours, expected);
-    }
+    compare_scaling(*this, "halfsize", "half", {{1, 1}, {2, 2}, {5, 3}, {7, 8}, {33, 17}, {128, 64}});
 }
 
 TEST_F(GeometryInterop, FiltersEqualTheirFormulasOnNumpyArrays)
