@@ -414,7 +414,65 @@ void prepare_palettetune(SharedArena& arena, uint8_t* block, Exempt&)
 
 // --- geometry and filters --------------------------------------------------------
 
-// (the small runs of this group come here)
+// A picture record of width x height with a pixel buffer of `pixel_bytes` a
+// pixel, filled with a byte pattern (`pattern`) or cleared.
+uint8_t* geometry_record(SharedArena& arena, uint32_t width, uint32_t height, uint32_t pixel_bytes, bool pattern)
+{
+    const uint32_t length = width * height * pixel_bytes;
+    std::vector<uint8_t> pixels(length);
+    for (uint32_t i = 0; pattern && i < length; ++i) pixels[i] = uint8_t(i * 53 + 11);
+    uint8_t* record = arena.alloc(820);
+    host_set_word(record, 2, width);
+    host_set_word(record, 3, height);
+    host_set_word(record, 4, pixel_bytes == 3 ? 24 : 8);
+    host_set_word(record, 200, host_address(arena.copy(pixels)));
+    host_set_word(record, 201, length);
+    return record;
+}
+
+// A 4 x 3 source turned by 30 degrees about (1, 1) into a 5 x 4 destination.
+void prepare_rotation(SharedArena& arena, uint8_t* block, uint32_t pixel_bytes)
+{
+    host_set_word(block, 2, host_address(geometry_record(arena, 4, 3, pixel_bytes, true)));
+    host_set_word(block, 3, host_address(geometry_record(arena, 5, 4, pixel_bytes, false)));
+    host_set_word(block, 4, 30000);
+    host_set_word(block, 5, 1);
+    host_set_word(block, 6, 1);
+}
+
+void prepare_turntrue(SharedArena& arena, uint8_t* block, Exempt&) { prepare_rotation(arena, block, 3); }
+void prepare_turnindexed(SharedArena& arena, uint8_t* block, Exempt&) { prepare_rotation(arena, block, 1); }
+
+// Source `width` x `height` at `depth` and a cleared destination of
+// `destination_size` bytes.
+void prepare_scaling(SharedArena& arena, uint8_t* block, uint32_t width, uint32_t height, uint32_t depth,
+                     uint32_t destination_size)
+{
+    std::vector<uint8_t> source(width * height * (depth == 24 ? 3 : 1));
+    for (size_t i = 0; i < source.size(); ++i) source[i] = uint8_t(i * 41 + 5);
+    host_set_word(block, 2, host_address(arena.copy(source)));
+    host_set_word(block, 3, host_address(arena.alloc(destination_size)));
+    host_set_word(block, 4, width);
+    host_set_word(block, 5, height);
+    host_set_word(block, 6, depth);
+}
+
+void prepare_doublesize(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    prepare_scaling(arena, block, 3, 2, 24, 6 * 4 * 3);
+}
+
+void prepare_halfsize(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    prepare_scaling(arena, block, 5, 3, 8, 2 * 1);
+}
+
+// A 5 x 5 true-colour source into a cleared destination of its size.
+void prepare_filter(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    host_set_word(block, 2, host_address(geometry_record(arena, 5, 5, 3, true)));
+    host_set_word(block, 3, host_address(geometry_record(arena, 5, 5, 3, false)));
+}
 
 const std::vector<ConformanceRow>& rows()
 {
@@ -467,6 +525,12 @@ const std::vector<ConformanceRow>& rows()
         // PICT
 
         // geometry and filters
+        {"turntrue", 8, false, {}, false, std::nullopt, prepare_turntrue},
+        {"turnindexed", 8, false, {}, false, std::nullopt, prepare_turnindexed},
+        {"doublesize", 8, false, {}, false, std::nullopt, prepare_doublesize},
+        {"halfsize", 8, false, {}, false, std::nullopt, prepare_halfsize},
+        {"crispen", 5, true, {"KQLI_crispen"}, false, std::nullopt, prepare_filter},
+        {"soften", 5, true, {"KQLI_soften"}, false, std::nullopt, prepare_filter},
 
     };
     return table;

@@ -1,0 +1,6 @@
+// turntrue: a true-colour picture turned by any angle about a chosen centre.
+#include "kernels/geometry/rotate.h"
+
+KERNEL_VERSION("turntrue", "1.0", "11.12.2026");
+
+KERNEL_EXPORT uint32_t Function(void* block) { return kernel_entry(block, ROTATE_BLOCK_SIZE, rotate_picture<3>); }
