@@ -404,9 +404,7 @@ TEST(PictOpcodes, TheLastErrorRecordedIsReported)
         pict::put16(p.bytes, 0);  // one entry...
         pict::put16(p.bytes, 4);  // ... given index 4: 14
         pict::put_rgb(p.bytes, {0, 0, 0});
-        pict::put_rect(p.bytes, {0, 0, 1, 1});
-        pict::put_rect(p.bytes, {0, 0, 1, 1});
-        pict::put16(p.bytes, 0);
+        pict::put_placement(p, 0x98, {0, 0, 1, 1}, {0, 0, 1, 1}, 0);
         pict::put16(p.bytes, 0);
     };
     Picture first = pict::begin(2, {0, 0, 1, 1});
@@ -434,9 +432,7 @@ Rendered indexed_row(uint16_t width, uint16_t row_bytes, const Bytes& row)
     std::vector<Rgb16> grey;
     for (uint32_t i = 0; i < 256; ++i) grey.push_back({uint16_t(i * 0x101), uint16_t(i * 0x101), uint16_t(i * 0x101)});
     pict::put_colour_table(p.bytes, grey);
-    pict::put_rect(p.bytes, {0, 0, 1, width});
-    pict::put_rect(p.bytes, {0, 0, 1, width});
-    pict::put16(p.bytes, 0);
+    pict::put_placement(p, 0x98, {0, 0, 1, width}, {0, 0, 1, width}, 0);
     pict::put_bytes(p.bytes, row);
     dot(p, 0, 1);
     return pict::render(pict::end(p));
@@ -656,9 +652,7 @@ TEST(PictImages, DirectMapsOfEightBitsOrLessDrawNothing)
         m.pixel_size = bits;
         m.cmp_size = bits;
         pict::put_pixmap(p.bytes, m);
-        pict::put_rect(p.bytes, {0, 0, 1, 4});
-        pict::put_rect(p.bytes, {0, 0, 1, 4});
-        pict::put16(p.bytes, 0);
+        pict::put_placement(p, 0x9A, {0, 0, 1, 4}, {0, 0, 1, 4}, 0);
         pict::put16(p.bytes, 0x0102);  // one stored row
         dot(p, 3, 0);
         const Rendered r = pict::render(pict::end(p));
@@ -677,49 +671,38 @@ TEST(PictImages, PlaneValuesDeliverTheirHighByte)
 
 TEST(PictImages, ColourTables)
 {
-    {
-        SCOPED_TRACE("flags bit 15: entries in order, whatever their index words");
+    // A 1 x 2 map of the pixels 0 and 1 over a table of two colours given
+    // with the flags and index words of the case.
+    struct Case {
+        const char* name;
+        uint16_t flags, first_index, second_index;
+        uint32_t error;
+        std::string row;
+    };
+    const std::vector<Case> cases = {
+        {"flags bit 15: entries in order, whatever their index words", 0x8000, 1, 7, 0, "102030 405060"},
+        {"index words place the entries", 0, 1, 0, 0, "405060 102030"},
+        {"an index beyond the table: 14, that entry stays black, the picture is delivered", 0, 0, 2, 14,
+         "102030 000000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Picture p = pict::begin(2, {0, 0, 1, 2});
         pict::op(p, 0x98);
         pict::put16(p.bytes, 0x8002);
-        pict::PixMap m{{0, 0, 1, 2}};
-        pict::put_pixmap(p.bytes, m);
+        pict::put_pixmap(p.bytes, pict::PixMap{{0, 0, 1, 2}});
         pict::put32(p.bytes, 0);
-        pict::put16(p.bytes, 0x8000);
+        pict::put16(p.bytes, c.flags);
         pict::put16(p.bytes, 1);
-        pict::put16(p.bytes, 1);
+        pict::put16(p.bytes, c.first_index);
         pict::put_rgb(p.bytes, {0x1000, 0x2000, 0x3000});
-        pict::put16(p.bytes, 7);
+        pict::put16(p.bytes, c.second_index);
         pict::put_rgb(p.bytes, {0x4000, 0x5000, 0x6000});
-        pict::put_rect(p.bytes, {0, 0, 1, 2});
-        pict::put_rect(p.bytes, {0, 0, 1, 2});
-        pict::put16(p.bytes, 0);
+        pict::put_placement(p, 0x98, {0, 0, 1, 2}, {0, 0, 1, 2}, 0);
         pict::put16(p.bytes, 0x0001);
         const Rendered r = pict::render(pict::end(p));
-        EXPECT_EQ(r.error, 0u);
-        EXPECT_EQ(rows_of(r), (std::vector<std::string>{"102030 405060"}));
-    }
-    {
-        SCOPED_TRACE("an index beyond the table: 14, the entry stays black, the picture is delivered");
-        Picture p = pict::begin(2, {0, 0, 1, 2});
-        pict::op(p, 0x98);
-        pict::put16(p.bytes, 0x8002);
-        pict::PixMap m{{0, 0, 1, 2}};
-        pict::put_pixmap(p.bytes, m);
-        pict::put32(p.bytes, 0);
-        pict::put16(p.bytes, 0);
-        pict::put16(p.bytes, 1);
-        pict::put16(p.bytes, 0);
-        pict::put_rgb(p.bytes, {0x1000, 0x2000, 0x3000});
-        pict::put16(p.bytes, 2);
-        pict::put_rgb(p.bytes, {0x4000, 0x5000, 0x6000});
-        pict::put_rect(p.bytes, {0, 0, 1, 2});
-        pict::put_rect(p.bytes, {0, 0, 1, 2});
-        pict::put16(p.bytes, 0);
-        pict::put16(p.bytes, 0x0001);
-        const Rendered r = pict::render(pict::end(p));
-        EXPECT_EQ(r.error, 14u);
-        EXPECT_EQ(rows_of(r), (std::vector<std::string>{"102030 000000"}));
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_EQ(rows_of(r), std::vector<std::string>{c.row});
     }
     {
         SCOPED_TRACE("a pixel beyond the table is black");
@@ -755,9 +738,7 @@ TEST(PictImages, UnsupportedMapsRecordTheirErrorAndTheRestIsDrawn)
         c.change(m);
         pict::put_pixmap(p.bytes, m);
         pict::put_colour_table(p.bytes, {{0x1000, 0x2000, 0x3000}, {0x4000, 0x5000, 0x6000}});
-        pict::put_rect(p.bytes, {0, 0, 1, 2});
-        pict::put_rect(p.bytes, {0, 0, 1, 2});
-        pict::put16(p.bytes, 0);
+        pict::put_placement(p, 0x98, {0, 0, 1, 2}, {0, 0, 1, 2}, 0);
         pict::put16(p.bytes, 0x0100);
         dot(p, 1, 0);
         const Rendered r = pict::render(pict::end(p));

@@ -258,8 +258,29 @@ inline Bytes pack_pixels(const Bytes& pixels, uint32_t width, uint32_t bits, uin
     return rows;
 }
 
-// A bitmap (0x90 stored, 0x98 packed; 0x91/0x99 add an empty mask region)
-// of 0/1 pixels, width of the bounds per row.
+// Where an image lands: its source and destination rectangles and the
+// transfer mode; the region variants (0x91, 0x99) add a mask region, the
+// destination rectangle.
+inline void put_placement(Picture& p, uint16_t opcode, const Rect& src, const Rect& dst, uint16_t mode)
+{
+    put_rect(p.bytes, src);
+    put_rect(p.bytes, dst);
+    put16(p.bytes, mode);
+    if (opcode == 0x91 || opcode == 0x99) {
+        put16(p.bytes, 10);
+        put_rect(p.bytes, dst);
+    }
+}
+
+// The rows of 1- to 8-bit pixels, stored (0x90, 0x91) or packed.
+inline void put_pixel_rows(Picture& p, uint16_t opcode, const Bytes& pixels, uint32_t width, uint32_t bits,
+                           uint16_t row_bytes)
+{
+    put_bytes(p.bytes, row_data(pack_pixels(pixels, width, bits, row_bytes), row_bytes, row_bytes, opcode >= 0x98));
+}
+
+// A bitmap (0x90 stored, 0x98 packed; 0x91/0x99 with a mask region) of 0/1
+// pixels, width of the bounds per row.
 inline void bitmap(Picture& p, uint16_t opcode, const Rect& bounds, const Bytes& pixels, const Rect& src,
                    const Rect& dst, uint16_t mode, uint16_t row_bytes = 0)
 {
@@ -267,14 +288,8 @@ inline void bitmap(Picture& p, uint16_t opcode, const Rect& bounds, const Bytes&
     op(p, opcode);
     put16(p.bytes, row_bytes);
     put_rect(p.bytes, bounds);
-    put_rect(p.bytes, src);
-    put_rect(p.bytes, dst);
-    put16(p.bytes, mode);
-    if (opcode & 1) {
-        put16(p.bytes, 10);
-        put_rect(p.bytes, dst);
-    }
-    put_bytes(p.bytes, row_data(pack_pixels(pixels, width_of(bounds), 1, row_bytes), row_bytes, row_bytes, opcode >= 0x98));
+    put_placement(p, opcode, src, dst, mode);
+    put_pixel_rows(p, opcode, pixels, width_of(bounds), 1, row_bytes);
 }
 
 // An indexed pixel map of 1, 2, 4 or 8 bits (0x90/0x98, 0x91/0x99) with its
@@ -291,15 +306,8 @@ inline void indexed(Picture& p, uint16_t opcode, const Rect& bounds, uint16_t bi
     m.cmp_size = bits;
     put_pixmap(p.bytes, m);
     put_colour_table(p.bytes, colours);
-    put_rect(p.bytes, src);
-    put_rect(p.bytes, dst);
-    put16(p.bytes, mode);
-    if (opcode & 1) {
-        put16(p.bytes, 10);
-        put_rect(p.bytes, dst);
-    }
-    put_bytes(p.bytes,
-              row_data(pack_pixels(pixels, width_of(bounds), bits, row_bytes), row_bytes, row_bytes, opcode >= 0x98));
+    put_placement(p, opcode, src, dst, mode);
+    put_pixel_rows(p, opcode, pixels, width_of(bounds), bits, row_bytes);
 }
 
 // A direct pixel map (0x9A) of 32-bit pixels, given as red, green, blue
@@ -321,9 +329,7 @@ inline void direct32(Picture& p, const Rect& bounds, const Bytes& rgb, const Rec
     m.cmp_count = components;
     m.cmp_size = 8;
     put_pixmap(p.bytes, m);
-    put_rect(p.bytes, src);
-    put_rect(p.bytes, dst);
-    put16(p.bytes, mode);
+    put_placement(p, 0x9A, src, dst, mode);
     // Stored rows hold whole pixels, packed rows a plane per component.
     const uint32_t row_length = row_bytes < 8 ? row_bytes : components * width;
     Bytes rows(size_t(row_length) * height, 0);
@@ -360,9 +366,7 @@ inline void direct16(Picture& p, const Rect& bounds, const std::vector<uint16_t>
     m.cmp_count = 3;
     m.cmp_size = 5;
     put_pixmap(p.bytes, m);
-    put_rect(p.bytes, src);
-    put_rect(p.bytes, dst);
-    put16(p.bytes, mode);
+    put_placement(p, 0x9A, src, dst, mode);
     Bytes rows(size_t(row_bytes) * height, 0);
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width && 2 * x + 1 < row_bytes; ++x) {
