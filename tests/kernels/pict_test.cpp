@@ -81,6 +81,67 @@ Rgb high_bytes(Rgb16 c) { return {uint8_t(c.red >> 8), uint8_t(c.green >> 8), ui
 
 // --- the entry, the record and the header ---------------------------------------
 
+// The exported support routines, called as a host might call them.
+TEST(PictRender, TheMemoryListHoldsAtMost255Entries)
+{
+    using GetList = void* (*)();
+    using AllocEntry = void* (*)(void*, uint32_t, uint32_t);
+    using FreeList = void (*)(void*);
+    const host_module* module = load_module("pictrender");
+    const auto get_list = reinterpret_cast<GetList>(host_module_symbol(module, "KQSUP_GetMemList"));
+    const auto alloc_entry = reinterpret_cast<AllocEntry>(host_module_symbol(module, "KQSUP_AllocMemEntry"));
+    const auto free_list = reinterpret_cast<FreeList>(host_module_symbol(module, "KQSUP_FreeMemList"));
+    ASSERT_TRUE(get_list && alloc_entry && free_list);
+
+    const uint32_t live = platform_live_blocks(ALLOCATOR_PPC);
+    auto* list = static_cast<uint8_t*>(get_list());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(shared_room(list), 1028u);
+    EXPECT_EQ(bytes_of(list, 1028), Bytes(1028, 0));
+    EXPECT_EQ(alloc_entry(nullptr, 16, MEMF_CLEAR), nullptr) << "no list";
+    EXPECT_EQ(alloc_entry(list, 0, MEMF_CLEAR), nullptr) << "size 0";
+    for (uint32_t i = 1; i <= 255; ++i) {
+        void* entry = alloc_entry(list, 8, MEMF_CLEAR);
+        ASSERT_NE(entry, nullptr) << i;
+        EXPECT_EQ(host_word(list, i), host_address(entry));
+        EXPECT_EQ(host_word(list, 0), i);
+    }
+    const uint32_t requests = platform_requests(ALLOCATOR_PPC);
+    EXPECT_EQ(alloc_entry(list, 8, MEMF_CLEAR), nullptr) << "the 256th entry";
+    EXPECT_EQ(platform_requests(ALLOCATOR_PPC), requests) << "refused without asking";
+    EXPECT_EQ(host_word(list, 256), 0u);
+    EXPECT_EQ(platform_live_blocks(ALLOCATOR_PPC), live + 256);
+    free_list(list);
+    free_list(nullptr);
+    EXPECT_EQ(platform_live_blocks(ALLOCATOR_PPC), live);
+}
+
+TEST(PictRender, ConvertReturnsItsCodeAndLeavesTheErrorWordToFunction)
+{
+    using Convert = uint32_t (*)(void*, const char*);
+    const auto convert =
+        reinterpret_cast<Convert>(host_module_symbol(load_module("pictrender"), "KQLI_ConvertPICT"));
+    ASSERT_NE(convert, nullptr);
+    Picture p = pict::begin(2, {0, 0, 2, 2});
+    pict::op(p, 0x12);
+    pict::put16(p.bytes, 9);  // a pattern type of no kind: 15
+    const std::string path = pict::scratch_path("pict_convert");
+    ASSERT_TRUE(pict::write_file(path, pict::end(p)));
+    SharedArena arena;
+    uint8_t* block = arena.block(52, {{12, 0xABCD}});
+    EXPECT_EQ(convert(block, path.c_str()), 15u);
+    std::remove(path.c_str());
+    EXPECT_EQ(host_word(block, 12), 0xABCDu);
+    EXPECT_EQ(host_word(block, 4), 0u);
+    EXPECT_EQ(host_word(block, 5), 0u);
+    uint8_t* record = static_cast<uint8_t*>(shared_pointer(host_word(block, 2)));
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(host_word(record, 201), 12u);
+    host_free_picture(record);
+    EXPECT_EQ(convert(block, path.c_str()), 2u) << "the file is gone";
+}
+
+
 TEST(PictRender, AFileThatCannotBeOpenedGivesError2AndFlushesOnlyTheBlock)
 {
     struct Case {
