@@ -410,7 +410,52 @@ void prepare_palettetune(SharedArena& arena, uint8_t* block, Exempt&)
 
 // --- PICT ------------------------------------------------------------------------
 
-// (the small runs of this group come here)
+// pictrender reads a picture file by name. Its small run is one version-2
+// picture of 3 x 2 pixels, written once per process to a file of its own: a
+// bitmap, an indexed map with its colour table and a direct map, one column
+// each. The picture record and pixel buffer the run hands over are new host
+// blocks, outside the buffers the suite compares, and belong to the host; the
+// suite leaves them allocated.
+const std::string& pict_conformance_file()
+{
+    static const std::string* path = [] {
+        std::vector<uint8_t> b(512, 0);
+        const auto word = [&b](uint32_t v) {
+            b.push_back(uint8_t(v >> 8));
+            b.push_back(uint8_t(v));
+        };
+        const auto words = [&word](std::initializer_list<uint32_t> vs) {
+            for (uint32_t v : vs) word(v);
+        };
+        // Bounds (0, 0, 2, 1), the rest of a pixel map's header: type, size,
+        // components, component size and the packing.
+        const auto pixmap = [&words](uint32_t type, uint32_t size, uint32_t components, uint32_t pack) {
+            words({0, 0, 2, 1, 0, pack, 0, 0, 0x48, 0, 0x48, 0, type, size, components, 8, 0, 0, 0, 0, 0, 0});
+        };
+        words({0, 0, 0, 2, 3, 0x0011, 0x02FF, 0x0C00});
+        b.insert(b.end(), 24, 0);
+        words({0x0090, 2, 0, 0, 2, 1, 0, 0, 2, 1, 0, 0, 2, 1, 0, 0x8000, 0x0000});  // column 0: black, white
+        words({0x0098, 0x8002});
+        pixmap(0, 8, 1, 0);
+        words({0, 0, 0, 1, 0, 0x1000, 0x2000, 0x3000, 1, 0xA000, 0xB000, 0xC000});  // two colours
+        words({0, 0, 2, 1, 0, 1, 2, 2, 0, 0x0100, 0x0000});
+        words({0x009A, 0, 0xFF, 0x8004});
+        pixmap(16, 32, 3, 4);
+        words({0, 0, 2, 1, 0, 2, 2, 3, 0x40, 0x0011, 0x2233, 0x0044, 0x5566, 0x00FF});  // whole pixels; the end
+        auto* made = new std::string(testing::TempDir() + "pictrender_conformance_" +
+                                     std::to_string(std::random_device{}()) + ".pict");
+        std::ofstream(*made, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+        std::atexit([] { std::remove(path->c_str()); });
+        return made;
+    }();
+    return *path;
+}
+
+void prepare_pictrender(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    const std::string& path = pict_conformance_file();
+    host_set_word(block, 3, host_address(arena.copy({reinterpret_cast<const uint8_t*>(path.c_str()), path.size() + 1})));
+}
 
 // --- geometry and filters --------------------------------------------------------
 
@@ -523,6 +568,8 @@ const std::vector<ConformanceRow>& rows()
         {"palettetune", 4, false, {}, false, std::nullopt, prepare_palettetune},
 
         // PICT
+        {"pictrender", 13, false, {"KQLI_ConvertPICT", "KQSUP_GetMemList", "KQSUP_AllocMemEntry", "KQSUP_FreeMemList"},
+         true, 0u, prepare_pictrender},
 
         // geometry and filters
         {"turntrue", 8, false, {}, false, std::nullopt, prepare_turntrue},
