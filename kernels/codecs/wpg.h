@@ -35,7 +35,11 @@ inline void wpg_put_run(uint8_t* out, uint8_t v, uint64_t units)
     if constexpr (UnitsPerByte == 1) {
         std::memset(out, v, units);
     } else {
-        for (uint64_t i = 0; i < units; ++i) out[i] = i % 2 == 0 ? v >> 4 : v & 0x0F;
+        for (uint64_t i = 0; i < units / 2; ++i) {
+            out[2 * i] = v >> 4;
+            out[2 * i + 1] = v & 0x0F;
+        }
+        if (units % 2) out[units - 1] = v >> 4;
     }
 }
 
@@ -46,18 +50,56 @@ inline void wpg_put_bytes(uint8_t* out, const uint8_t* bytes, uint64_t units)
     if constexpr (UnitsPerByte == 1) {
         std::memmove(out, bytes, units);  // a careless host may name one buffer twice
     } else {
-        for (uint64_t i = 0; i < units; ++i) out[i] = i % 2 == 0 ? bytes[i / 2] >> 4 : bytes[i / 2] & 0x0F;
+        for (uint64_t i = 0; i < units / 2; ++i) {
+            const uint8_t b = bytes[i];
+            out[2 * i] = b >> 4;
+            out[2 * i + 1] = b & 0x0F;
+        }
+        if (units % 2) out[units - 1] = bytes[units / 2] >> 4;
+    }
+}
+
+// Decodes the records of a row of one output byte a coded byte while they
+// lie wholly inside the source and at least 128 bytes of the row remain,
+// with source and output apart: there data and runs store whole chunks of 16
+// bytes, up to the 128 that the longest (127) rounds to, and the records
+// after them overwrite what lies past their own end. Fixed-size stores are
+// much faster than exact ones.
+inline void wpg_decode_far_from_the_end(std::span<const uint8_t> source, uint64_t& at, uint8_t* out,
+                                        uint64_t& count, uint64_t length)
+{
+    while (count + 128 <= length && source.size() - at > 128) {
+        const uint8_t first = source[at];
+        const uint8_t* data = source.data() + at + 1;
+        if (first < 0x80) {  // 0x00 included: no bytes
+            for (uint32_t k = 0; k < first; k += 16) std::memcpy(out + count + k, data + k, 16);
+            at += 1 + first;
+            count += first;
+        } else if (first > 0x80) {
+            uint8_t chunk[16];
+            std::memset(chunk, data[0], 16);
+            for (uint32_t k = 0; k < (first & 0x7Fu); k += 16) std::memcpy(out + count + k, chunk, 16);
+            at += 2;
+            count += first & 0x7Fu;
+        } else {
+            std::memset(out + count, 0xFF, std::min<uint64_t>(data[0], length - count));
+            at += 2;
+            count += data[0];
+        }
     }
 }
 
 // Decodes records from source[at] on until `length` output bytes of one row
 // (or plane row) are stored in `out`; `at` moves past the records. A record
 // that runs past the row's end is cut there, and data it lacks past that
-// point is not looked for. Returns false when the source ends first.
+// point is not looked for. `apart` says that source and output do not
+// overlap. Returns false when the source ends first.
 template <uint32_t UnitsPerByte>
-inline bool wpg_decode_row(std::span<const uint8_t> source, uint64_t& at, uint8_t* out, uint64_t length)
+inline bool wpg_decode_row(std::span<const uint8_t> source, uint64_t& at, uint8_t* out, uint64_t length,
+                           bool apart)
 {
     uint64_t count = 0;
+    if (UnitsPerByte == 1 && apart) wpg_decode_far_from_the_end(source, at, out, count, length);
     while (count < length) {
         if (at >= source.size()) return false;
         const uint8_t first = source[at++];
@@ -94,10 +136,13 @@ inline bool wpg_decode(std::span<const uint8_t> source, uint8_t* out, uint64_t l
     // Rows of nothing read and write nothing, however many there are.
     if (length == 0 || planes == 0) return true;
     const uint64_t plane_size = length * height;
+    const uintptr_t from = reinterpret_cast<uintptr_t>(source.data()), to = reinterpret_cast<uintptr_t>(out);
+    const bool apart = from + source.size() <= to || to + plane_size * planes <= from;
     uint64_t at = 0;
     for (uint64_t r = 0; r < height; ++r) {
         for (uint64_t p = 0; p < planes; ++p)
-            if (!wpg_decode_row<UnitsPerByte>(source, at, out + p * plane_size + r * length, length)) return false;
+            if (!wpg_decode_row<UnitsPerByte>(source, at, out + p * plane_size + r * length, length, apart))
+                return false;
         if (source.size() - at >= 2 && source[at] == 0x00) {
             const uint64_t repeats = std::min<uint64_t>(source[at + 1], height - 1 - r);
             for (uint64_t p = 0; p < planes; ++p) {

@@ -149,7 +149,7 @@ TEST(Targa, NoRowsOrNoWidthEndAtOnce)
 
 // Random packets of every kind and length, with their expected elements:
 // runs and raw packets cross row ends at random, the last one reaches past
-// the picture.
+// the picture, more bytes follow, and no byte lands past the picture.
 TEST(Targa, RandomPacketsDecodeToTheirElements)
 {
     std::mt19937 random(10);
@@ -174,13 +174,15 @@ TEST(Targa, RandomPacketsDecodeToTheirElements)
                 }
             }
             expected.resize(size_t(elements) * m.element);
+            for (int i = 0; i < 400; ++i) source.push_back(uint8_t(random()));  // more than the picture needs
             SCOPED_TRACE(std::string(m.name) + " " + std::to_string(width) + " x " + std::to_string(height));
             SharedArena arena;
-            uint8_t* destination = arena.alloc(uint32_t(expected.size()));
+            const uint32_t size = uint32_t(expected.size());
+            uint8_t* destination = arena.fill(size + 400, E);  // nothing lands past the picture
             const uint8_t* block = run_module(m.name, 32, arena,
                                               {host_address(arena.copy(source)), host_address(destination), width,
                                                height});
-            ASSERT_EQ(bytes_of(destination, uint32_t(expected.size())), expected);
+            ASSERT_EQ(bytes_of(destination, size + 400), expected + Bytes(400, E));
             EXPECT_EQ(error_of(block), kHostError);
         }
     }
@@ -218,6 +220,8 @@ TEST(Wpg, Load8DecodesRecordsAndRepeats)
         {"a run, data and a repeat of the row", 4, 2, {0x83, 9, 0x01, 5, 0x00, 0x01}, {9, 9, 9, 5, 9, 9, 9, 5}},
         {"0x80 counts bytes of 0xFF", 3, 1, {0x80, 0x03}, {255, 255, 255}},
         {"0x80 with a count of 0 gives nothing", 2, 1, {0x80, 0x00, 0x82, 4}, {4, 4}},
+        {"255 bytes of 0xFF in a long row are cut at its end", 130, 1, Bytes{0x80, 0xFF} + Bytes(200, 0x81),
+         Bytes(130, 0xFF)},
         {"0x00 inside a row is skipped", 3, 1, {0x01, 1, 0x00, 0x82, 2}, {1, 2, 2}},
         {"0x00 at the start of row 0 is skipped, not a repeat", 2, 2, {0x00, 0x82, 4, 0x82, 5}, {4, 4, 5, 5}},
         {"0x00 right after a repeat record is skipped in the next row", 2, 4,
@@ -405,23 +409,41 @@ Bytes wpg_code(std::mt19937& random, const Bytes& rows, size_t length, uint32_t 
     return writer.out;
 }
 
+// Decodes the coded picture, followed by bytes it does not need, into a
+// destination of `size` bytes and some more; gives them all.
+Bytes decode_coded(const char* module, Bytes coded, const std::vector<uint32_t>& sizes, uint32_t size,
+                   std::mt19937& random)
+{
+    constexpr uint32_t kMore = 200;
+    for (uint32_t i = 0; i < kMore; ++i) coded.push_back(uint8_t(random()));
+    SharedArena arena;
+    uint8_t* destination = arena.fill(size + kMore, E);
+    std::vector<uint32_t> words = {host_address(arena.copy(coded)), host_address(destination)};
+    words.insert(words.end(), sizes.begin(), sizes.end());
+    const uint32_t block_size = sizes.size() == 3 ? 36 : 32;
+    const uint8_t* block = run_module(module, block_size, arena, words);
+    EXPECT_EQ(host_word(block, block_size / 4 - 2), size);
+    EXPECT_EQ(host_word(block, block_size / 4 - 1), kHostError);
+    return bytes_of(destination, size + kMore);
+}
+
 TEST(Wpg, PicturesFromOurWriterDecodeToTheirPixels)
 {
     std::mt19937 random(4);
+    const Bytes untouched(200, E);
     for (int picture = 0; picture < 30; ++picture) {
-        const uint32_t width = 1 + random() % 90, height = 1 + random() % 40;
+        // Narrow pictures and wide ones, whose rows pass 128 bytes even in
+        // wpgload1's planes.
+        const bool wide = picture % 3 == 0;
+        const uint32_t width = wide ? 1024 + random() % 600 : 1 + random() % 90;
+        const uint32_t height = wide ? 1 + random() % 6 : 1 + random() % 40;
         SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height) + ", picture " + std::to_string(picture));
-        SharedArena arena;
 
         // wpgload8: the coded bytes are the pixels.
         {
             const Bytes rows = wpg_picture(random, width, height, 1);
-            uint8_t* destination = arena.alloc(width * height);
-            const uint8_t* block = run_module("wpgload8", 32, arena,
-                                              {host_address(arena.copy(wpg_code(random, rows, width, height, 1))),
-                                               host_address(destination), width, height});
-            EXPECT_EQ(bytes_of(destination, width * height), rows);
-            EXPECT_EQ(error_of(block), kHostError);
+            const Bytes coded = wpg_code(random, rows, width, height, 1);
+            EXPECT_EQ(decode_coded("wpgload8", coded, {width, height}, width * height, random), rows + untouched);
         }
         // wpgload4: two pixels a coded byte, the left one high.
         {
@@ -433,12 +455,8 @@ TEST(Wpg, PicturesFromOurWriterDecodeToTheirPixels)
                     const uint8_t b = rows[r * length + x / 2];
                     pixels.push_back(x % 2 ? b & 0x0F : b >> 4);
                 }
-            uint8_t* destination = arena.alloc(width * height);
-            const uint8_t* block = run_module("wpgload4", 32, arena,
-                                              {host_address(arena.copy(wpg_code(random, rows, length, height, 1))),
-                                               host_address(destination), width, height});
-            EXPECT_EQ(bytes_of(destination, width * height), pixels);
-            EXPECT_EQ(error_of(block), kHostError);
+            const Bytes coded = wpg_code(random, rows, length, height, 1);
+            EXPECT_EQ(decode_coded("wpgload4", coded, {width, height}, width * height, random), pixels + untouched);
         }
         // wpgload1: the planes of each row follow each other in the source,
         // and each other whole in the destination.
@@ -451,14 +469,9 @@ TEST(Wpg, PicturesFromOurWriterDecodeToTheirPixels)
                     const auto* row = rows.data() + (r * planes + p) * length;
                     planar.insert(planar.end(), row, row + length);
                 }
-            uint8_t* destination = arena.alloc(length * height * planes);
-            const uint8_t* block =
-                run_module("wpgload1", 36, arena,
-                           {host_address(arena.copy(wpg_code(random, rows, length, height, planes))),
-                            host_address(destination), width, height, planes});
-            EXPECT_EQ(bytes_of(destination, length * height * planes), planar);
-            EXPECT_EQ(host_word(block, 7), length * height * planes);
-            EXPECT_EQ(host_word(block, 8), kHostError);
+            const Bytes coded = wpg_code(random, rows, length, height, planes);
+            EXPECT_EQ(decode_coded("wpgload1", coded, {width, height, planes}, length * height * planes, random),
+                      planar + untouched);
         }
     }
 }
