@@ -2,6 +2,9 @@
 // bytes per second of decoded output, beside memcpy of as many bytes; the
 // Targa decoders also beside stb_image decoding the same data as a whole
 // Targa file (counted in the same bytes, so the figures compare times).
+#include <string>
+#include <utility>
+
 #include "bench/bench_support.h"
 #include "kernels/ilbm/planar.h"
 
@@ -209,25 +212,20 @@ void BM_MemcpyTargaWpg(benchmark::State& state) { bench_memcpy(state, uint32_t(s
 constexpr int64_t kBitRows = int64_t(kWidth / 8) * kHeight;
 BENCHMARK(BM_MemcpyTargaWpg)->Arg(kBitRows)->Arg(kBitRows * kPlanes)->Arg(int64_t(kWidth) * kHeight)
     ->Arg(int64_t(kWidth) * kHeight * 2)->Arg(int64_t(kWidth) * kHeight * 3);
-BENCHMARK_CAPTURE(BM_TgaLoad, photo_1, Look::photo, 1);
-BENCHMARK_CAPTURE(BM_TgaLoad, flat_1, Look::flat, 1);
-BENCHMARK_CAPTURE(BM_TgaLoad, photo_8, Look::photo, 8);
-BENCHMARK_CAPTURE(BM_StbTga, photo_8, Look::photo, 8);
-BENCHMARK_CAPTURE(BM_TgaLoad, flat_8, Look::flat, 8);
-BENCHMARK_CAPTURE(BM_StbTga, flat_8, Look::flat, 8);
-BENCHMARK_CAPTURE(BM_TgaLoad, photo_16, Look::photo, 16);
-BENCHMARK_CAPTURE(BM_StbTga, photo_16, Look::photo, 16);
-BENCHMARK_CAPTURE(BM_TgaLoad, flat_16, Look::flat, 16);
-BENCHMARK_CAPTURE(BM_StbTga, flat_16, Look::flat, 16);
-BENCHMARK_CAPTURE(BM_TgaLoad, photo_24, Look::photo, 24);
-BENCHMARK_CAPTURE(BM_StbTga, photo_24, Look::photo, 24);
-BENCHMARK_CAPTURE(BM_TgaLoad, flat_24, Look::flat, 24);
-BENCHMARK_CAPTURE(BM_StbTga, flat_24, Look::flat, 24);
-BENCHMARK_CAPTURE(BM_WpgLoad1, photo, Look::photo);
-BENCHMARK_CAPTURE(BM_WpgLoad1, flat, Look::flat);
-BENCHMARK_CAPTURE(BM_WpgLoad4, photo, Look::photo);
-BENCHMARK_CAPTURE(BM_WpgLoad4, flat, Look::flat);
-BENCHMARK_CAPTURE(BM_WpgLoad8, photo, Look::photo);
-BENCHMARK_CAPTURE(BM_WpgLoad8, flat, Look::flat);
+// Each decoder on both looks; each Targa decoder that stb_image can stand
+// beside (it has no 1-bit pictures) right before it.
+const bool registered = [] {
+    for (const auto& [look, name] : {std::pair{Look::photo, "photo"}, std::pair{Look::flat, "flat"}}) {
+        for (uint32_t bits : {1u, 8u, 16u, 24u}) {
+            const std::string suffix = std::string(name) + "_" + std::to_string(bits);
+            benchmark::RegisterBenchmark(("BM_TgaLoad/" + suffix).c_str(), BM_TgaLoad, look, bits);
+            if (bits != 1) benchmark::RegisterBenchmark(("BM_StbTga/" + suffix).c_str(), BM_StbTga, look, bits);
+        }
+        benchmark::RegisterBenchmark((std::string("BM_WpgLoad1/") + name).c_str(), BM_WpgLoad1, look);
+        benchmark::RegisterBenchmark((std::string("BM_WpgLoad4/") + name).c_str(), BM_WpgLoad4, look);
+        benchmark::RegisterBenchmark((std::string("BM_WpgLoad8/") + name).c_str(), BM_WpgLoad8, look);
+    }
+    return true;
+}();
 
 } // namespace

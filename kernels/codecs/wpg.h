@@ -24,9 +24,10 @@
 #include "kernels/common/buffers.h"
 #include "kernels/common/entry.h"
 
-// Words the three blocks share; wpgload1 adds its plane count.
+// Words the three blocks share; wpgload1 adds its plane count before the
+// bytes written.
 inline constexpr uint32_t WPG_BLOCK_SIZE = 32;  // wpgload4 and wpgload8
-enum : uint32_t { kWpgSource = 2, kWpgDestination = 3, kWpgWidth = 4, kWpgHeight = 5 };
+enum : uint32_t { kWpgSource = 2, kWpgDestination = 3, kWpgWidth = 4, kWpgHeight = 5, kWpgWritten = 6 };
 
 // `units` output bytes of the coded byte v repeated.
 template <uint32_t UnitsPerByte>
@@ -177,4 +178,12 @@ inline uint32_t wpg_load(void* block, uint32_t block_size, uint64_t row_length, 
     PPCCacheFlush(out, uint32_t(*size));
     if (!complete) set_block_error(block, block_size, KERNEL_BAD_DATA);
     return 1;
+}
+
+// The work routine of wpgload4 and wpgload8: one plane, one output byte a
+// pixel.
+template <uint32_t UnitsPerByte>
+inline uint32_t wpg_load_chunky(void* block)
+{
+    return wpg_load<UnitsPerByte>(block, WPG_BLOCK_SIZE, block_word(block, kWpgWidth), 1, kWpgWritten);
 }

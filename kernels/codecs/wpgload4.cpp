@@ -4,12 +4,4 @@
 
 KERNEL_VERSION("wpgload4", "1.0", "11.12.2026");
 
-namespace {
-
-constexpr uint32_t kWritten = 6;
-
-uint32_t load(void* block) { return wpg_load<2>(block, WPG_BLOCK_SIZE, block_word(block, kWpgWidth), 1, kWritten); }
-
-} // namespace
-
-KERNEL_EXPORT uint32_t Function(void* block) { return kernel_entry(block, WPG_BLOCK_SIZE, load); }
+KERNEL_EXPORT uint32_t Function(void* block) { return kernel_entry(block, WPG_BLOCK_SIZE, wpg_load_chunky<2>); }

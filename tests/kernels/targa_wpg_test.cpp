@@ -105,45 +105,36 @@ TEST(Targa, ReportsTheBytesOfThePicture)
     }
 }
 
-TEST(Targa, DestinationTooSmallOrSizesPastAnyBufferGiveError14AndNoWrite)
+// Sizes that no destination holds give 14 and write nothing; pictures of no
+// bytes, however many rows they claim, end at once.
+TEST(Targa, SizesPastTheDestinationOrOfNothing)
 {
     struct Case {
         const char* name;
         const char* module;
         uint32_t width, height;
+        uint32_t error, written;
     };
-    const std::vector<Case> cases = {
-        {"one byte short", "tgaload24", 3, 1},
-        {"3 x width x height passes 64 bits", "tgaload24", 0xFFFFFFFF, 0xFFFFFFFF},
-        {"width x height past 32 bits", "tgaload8", 65536, 65536},
-        {"2 x width x height past 32 bits", "tgaload16", 0x80000000, 1},
+    std::vector<Case> cases = {
+        {"one byte short", "tgaload24", 3, 1, 14, 0x5151},
+        {"3 x width x height passes 64 bits", "tgaload24", 0xFFFFFFFF, 0xFFFFFFFF, 14, 0x5151},
+        {"width x height past 32 bits", "tgaload8", 65536, 65536, 14, 0x5151},
+        {"2 x width x height past 32 bits", "tgaload16", 0x80000000, 1, 14, 0x5151},
     };
+    for (const char* module : {"tgaload1", "tgaload8", "tgaload16", "tgaload24"}) {
+        cases.push_back({"width 0", module, 0, 0xFFFFFFFF, kHostError, 0});
+        cases.push_back({"height 0", module, 0xFFFFFFFF, 0, kHostError, 0});
+    }
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::string(c.module) + ", " + c.name);
         SharedArena arena;
         uint8_t* destination = arena.fill(8, E);
         const uint8_t* block = run_module(c.module, 32, arena,
                                           {host_address(arena.fill(64, 0xFF)), host_address(destination), c.width,
                                            c.height, 0x5151});
-        EXPECT_EQ(error_of(block), 14u);
-        EXPECT_EQ(host_word(block, 6), 0x5151u) << "nothing reported";
+        EXPECT_EQ(error_of(block), c.error);
+        EXPECT_EQ(host_word(block, 6), c.written);
         EXPECT_EQ(bytes_of(destination, 8), Bytes(8, E));
-    }
-}
-
-TEST(Targa, NoRowsOrNoWidthEndAtOnce)
-{
-    for (const char* module : {"tgaload1", "tgaload8", "tgaload16", "tgaload24"}) {
-        for (auto [width, height] : {std::pair<uint32_t, uint32_t>{0, 0xFFFFFFFF}, {0xFFFFFFFF, 0}}) {
-            SCOPED_TRACE(std::string(module) + " " + std::to_string(width));
-            SharedArena arena;
-            uint8_t* destination = arena.fill(4, E);
-            const uint8_t* block =
-                run_module(module, 32, arena, {0, host_address(destination), width, height});
-            EXPECT_EQ(host_word(block, 6), 0u);
-            EXPECT_EQ(error_of(block), kHostError);
-            EXPECT_EQ(bytes_of(destination, 4), Bytes(4, E));
-        }
     }
 }
 
@@ -198,6 +189,30 @@ struct WpgCase {
     uint32_t error = kHostError;
 };
 
+// Runs a WPG module on the source and destination with the size words
+// (width, height and, for wpgload1, planes), the word of the bytes written
+// preset to 0x5151; returns the block.
+constexpr uint32_t kWrittenBefore = 0x5151;
+
+uint32_t wpg_block_size(const std::vector<uint32_t>& sizes) { return sizes.size() == 3 ? 36 : 32; }
+uint32_t written_of(const uint8_t* block, const std::vector<uint32_t>& sizes)
+{
+    return host_word(block, wpg_block_size(sizes) / 4 - 2);
+}
+uint32_t error_of(const uint8_t* block, const std::vector<uint32_t>& sizes)
+{
+    return host_word(block, wpg_block_size(sizes) / 4 - 1);
+}
+
+const uint8_t* run_wpg(SharedArena& arena, const char* module, uint32_t source, uint8_t* destination,
+                       const std::vector<uint32_t>& sizes)
+{
+    std::vector<uint32_t> words = {source, host_address(destination)};
+    words.insert(words.end(), sizes.begin(), sizes.end());
+    words.push_back(kWrittenBefore);
+    return run_module(module, wpg_block_size(sizes), arena, words);
+}
+
 void expect_wpg(const char* module, const std::vector<WpgCase>& cases)
 {
     for (const auto& c : cases) {
@@ -205,9 +220,7 @@ void expect_wpg(const char* module, const std::vector<WpgCase>& cases)
         SharedArena arena;
         const uint32_t size = c.width * c.height;
         uint8_t* destination = arena.fill(size + 4, E);
-        const uint8_t* block = run_module(module, 32, arena,
-                                          {source_address(arena, c.source), host_address(destination), c.width,
-                                           c.height});
+        const uint8_t* block = run_wpg(arena, module, source_address(arena, c.source), destination, {c.width, c.height});
         EXPECT_EQ(bytes_of(destination, size + 4), c.expected + Bytes(4, E));
         EXPECT_EQ(host_word(block, 6), size);
         EXPECT_EQ(error_of(block), c.error);
@@ -276,57 +289,35 @@ TEST(Wpg, Load1DecodesEachRowPlaneAfterPlane)
     EXPECT_EQ(host_word(block, 8), kHostError);
 }
 
-TEST(Wpg, DestinationTooSmallOrSizesPastAnyBufferGiveError14AndNoWrite)
+// Sizes that no destination holds give 14 and write nothing; pictures of no
+// bytes, however many rows or planes they claim, end at once.
+TEST(Wpg, SizesPastTheDestinationOrOfNothing)
 {
     struct Case {
         const char* name;
         const char* module;
         std::vector<uint32_t> sizes;  // width, height (and planes)
+        uint32_t error, written;
     };
     const std::vector<Case> cases = {
-        {"wpgload8 one byte short", "wpgload8", {3, 3}},
-        {"wpgload4 width x height past 32 bits", "wpgload4", {65536, 65536}},
-        {"wpgload1 one plane too many", "wpgload1", {16, 2, 3}},
-        {"wpgload1 rows x height x planes passes 64 bits", "wpgload1", {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF}},
+        {"wpgload8 one byte short", "wpgload8", {3, 3}, 14, kWrittenBefore},
+        {"wpgload4 width x height past 32 bits", "wpgload4", {65536, 65536}, 14, kWrittenBefore},
+        {"wpgload1 one plane too many", "wpgload1", {16, 2, 3}, 14, kWrittenBefore},
+        {"wpgload1 rows x height x planes passes 64 bits", "wpgload1", {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF}, 14,
+         kWrittenBefore},
+        {"wpgload1 without planes", "wpgload1", {0xFFFFFFFF, 0xFFFFFFFF, 0}, kHostError, 0},
+        {"wpgload1 of width 0", "wpgload1", {0, 0xFFFFFFFF, 255}, kHostError, 0},
+        {"wpgload4 of width 0", "wpgload4", {0, 0xFFFFFFFF}, kHostError, 0},
+        {"wpgload8 of width 0", "wpgload8", {0, 0xFFFFFFFF}, kHostError, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SharedArena arena;
-        const uint32_t size = c.sizes.size() == 3 ? 36 : 32;
         uint8_t* destination = arena.fill(8, E);
-        std::vector<uint32_t> words = {host_address(arena.fill(64, 0x81)), host_address(destination)};
-        words.insert(words.end(), c.sizes.begin(), c.sizes.end());
-        words.push_back(0x5151);
-        const uint8_t* block = run_module(c.module, size, arena, words);
-        EXPECT_EQ(host_word(block, size / 4 - 1), 14u);
-        EXPECT_EQ(host_word(block, size / 4 - 2), 0x5151u) << "nothing reported";
+        const uint8_t* block = run_wpg(arena, c.module, host_address(arena.fill(64, 0x00)), destination, c.sizes);
+        EXPECT_EQ(error_of(block, c.sizes), c.error);
+        EXPECT_EQ(written_of(block, c.sizes), c.written);
         EXPECT_EQ(bytes_of(destination, 8), Bytes(8, E));
-    }
-}
-
-TEST(Wpg, NoPlanesOrNoWidthEndAtOnce)
-{
-    struct Case {
-        const char* module;
-        std::vector<uint32_t> sizes;
-    };
-    const std::vector<Case> cases = {
-        {"wpgload1", {0xFFFFFFFF, 0xFFFFFFFF, 0}},
-        {"wpgload1", {0, 0xFFFFFFFF, 255}},
-        {"wpgload4", {0, 0xFFFFFFFF}},
-        {"wpgload8", {0, 0xFFFFFFFF}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.module);
-        SharedArena arena;
-        const uint32_t size = c.sizes.size() == 3 ? 36 : 32;
-        uint8_t* destination = arena.fill(4, E);
-        std::vector<uint32_t> words = {host_address(arena.fill(64, 0x00)), host_address(destination)};
-        words.insert(words.end(), c.sizes.begin(), c.sizes.end());
-        const uint8_t* block = run_module(c.module, size, arena, words);
-        EXPECT_EQ(host_word(block, size / 4 - 2), 0u);
-        EXPECT_EQ(host_word(block, size / 4 - 1), kHostError);
-        EXPECT_EQ(bytes_of(destination, 4), Bytes(4, E));
     }
 }
 
@@ -418,12 +409,9 @@ Bytes decode_coded(const char* module, Bytes coded, const std::vector<uint32_t>&
     for (uint32_t i = 0; i < kMore; ++i) coded.push_back(uint8_t(random()));
     SharedArena arena;
     uint8_t* destination = arena.fill(size + kMore, E);
-    std::vector<uint32_t> words = {host_address(arena.copy(coded)), host_address(destination)};
-    words.insert(words.end(), sizes.begin(), sizes.end());
-    const uint32_t block_size = sizes.size() == 3 ? 36 : 32;
-    const uint8_t* block = run_module(module, block_size, arena, words);
-    EXPECT_EQ(host_word(block, block_size / 4 - 2), size);
-    EXPECT_EQ(host_word(block, block_size / 4 - 1), kHostError);
+    const uint8_t* block = run_wpg(arena, module, host_address(arena.copy(coded)), destination, sizes);
+    EXPECT_EQ(written_of(block, sizes), size);
+    EXPECT_EQ(error_of(block, sizes), kHostError);
     return bytes_of(destination, size + kMore);
 }
 
