@@ -71,6 +71,8 @@ TEST(Targa, DecodesPacketsIntoOneSequenceOfElements)
         {"a raw packet cut short keeps its whole elements", "tgaload16", 3, 1, {0x02, 1, 2, 3, 4, 5},
          {1, 2, 3, 4, E, E}, 14},
         {"no source at all", "tgaload8", 1, 1, {}, {E}, 14},
+        {"a raw packet at the source's end, far from the picture's end", "tgaload8", 200, 1,
+         Bytes{0x77} + Bytes(120, 9), Bytes(120, 9) + Bytes(80, E), 14},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -252,6 +254,8 @@ TEST(Wpg, Load8DecodesRecordsAndRepeats)
         {"data cut short inside a row", 3, 1, {0x03, 1, 2}, {1, 2, E}, 14},
         {"a run without its value", 2, 1, {0x81, 1, 0x81}, {1, E}, 14},
         {"0x80 without its count", 2, 1, {0x81, 1, 0x80}, {1, E}, 14},
+        {"data at the source's end, far from the row's end", 300, 1, Bytes{0x78} + Bytes(120, 9),
+         Bytes(120, 9) + Bytes(180, E), 14},
     });
 }
 
