@@ -282,6 +282,59 @@ void prepare_pcxstore24(SharedArena& arena, uint8_t* block, Exempt&)
 
 // --- Targa, WPG, RGB8, Photo-CD, DEEP --------------------------------------------
 
+// Targa and WPG
+
+// A Targa picture of 3 x 2 elements: a run across the row end, a raw packet,
+// and a last run that reaches past the picture.
+void prepare_targa(SharedArena& arena, uint8_t* block, uint32_t element_size, uint32_t width)
+{
+    std::vector<uint8_t> packets = {0x83};
+    for (uint32_t i = 0; i < element_size; ++i) packets.push_back(uint8_t(10 + i));
+    packets.push_back(0x00);
+    for (uint32_t i = 0; i < element_size; ++i) packets.push_back(uint8_t(20 + i));
+    packets.push_back(0xFF);
+    for (uint32_t i = 0; i < element_size; ++i) packets.push_back(uint8_t(30 + i));
+    host_set_word(block, 2, host_address(arena.copy(packets)));
+    host_set_word(block, 3, host_address(arena.alloc(3 * 2 * element_size)));
+    host_set_word(block, 4, width);
+    host_set_word(block, 5, 2);
+}
+
+void prepare_tgaload1(SharedArena& arena, uint8_t* block, Exempt&) { prepare_targa(arena, block, 1, 17); }
+void prepare_tgaload8(SharedArena& arena, uint8_t* block, Exempt&) { prepare_targa(arena, block, 1, 3); }
+void prepare_tgaload16(SharedArena& arena, uint8_t* block, Exempt&) { prepare_targa(arena, block, 2, 3); }
+void prepare_tgaload24(SharedArena& arena, uint8_t* block, Exempt&) { prepare_targa(arena, block, 3, 3); }
+
+// Three WPG rows of two coded bytes: a run, data and an empty record, a
+// repeat of the row, and a cut run in the last row.
+std::vector<uint8_t> wpg_records() { return {0x81, 0x12, 0x00, 0x01, 0x34, 0x00, 0x01, 0x83, 0x56}; }
+
+void prepare_wpgload1(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    // Width 16, one plane: the three rows as above.
+    host_set_word(block, 2, host_address(arena.copy(wpg_records())));
+    host_set_word(block, 3, host_address(arena.alloc(2 * 3)));
+    host_set_word(block, 4, 16);
+    host_set_word(block, 5, 3);
+    host_set_word(block, 6, 1);
+}
+
+void prepare_wpgload4(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    host_set_word(block, 2, host_address(arena.copy(wpg_records())));
+    host_set_word(block, 3, host_address(arena.alloc(3 * 3)));
+    host_set_word(block, 4, 3);
+    host_set_word(block, 5, 3);
+}
+
+void prepare_wpgload8(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    host_set_word(block, 2, host_address(arena.copy(wpg_records())));
+    host_set_word(block, 3, host_address(arena.alloc(2 * 3)));
+    host_set_word(block, 4, 2);
+    host_set_word(block, 5, 3);
+}
+
 // RGB8, Photo-CD, DEEP
 
 void prepare_rgb8load(SharedArena& arena, uint8_t* block, Exempt&)
@@ -327,8 +380,6 @@ void prepare_deepload(SharedArena& arena, uint8_t* block, Exempt& exempt)
     host_set_word(block, 5, 2);
     host_set_word(block, 6, 1);
 }
-
-// (the small runs of this group come here)
 
 // --- LZW -------------------------------------------------------------------------
 
@@ -553,6 +604,13 @@ const std::vector<ConformanceRow>& rows()
         {"pcxstore24", 8, true, {}, false, std::nullopt, prepare_pcxstore24},
 
         // Targa, WPG, RGB8, Photo-CD, DEEP
+        {"tgaload1", 8, false, {}, false, std::nullopt, prepare_tgaload1},
+        {"tgaload8", 8, false, {}, false, std::nullopt, prepare_tgaload8},
+        {"tgaload16", 8, false, {}, false, std::nullopt, prepare_tgaload16},
+        {"tgaload24", 8, false, {}, false, std::nullopt, prepare_tgaload24},
+        {"wpgload1", 9, false, {}, false, std::nullopt, prepare_wpgload1},
+        {"wpgload4", 8, false, {}, false, std::nullopt, prepare_wpgload4},
+        {"wpgload8", 8, false, {}, false, std::nullopt, prepare_wpgload8},
         {"rgb8load", 8, true, {}, false, std::nullopt, prepare_rgb8load},
         {"rgb8store", 8, true, {}, false, std::nullopt, prepare_rgb8store},
         {"yccconvert", 10, true, {"KQLI_YUVToRGB_Convert"}, false, std::nullopt, prepare_yccconvert},
