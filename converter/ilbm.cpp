@@ -87,14 +87,24 @@ std::uint64_t UnpackRow(std::span<const std::uint8_t> body, std::uint64_t pos, s
     return pos;
 }
 
-// Plane rows the body must yield: per image row one per plane and one for
-// the mask plane, when there is one, each padded to an even length. At most
-// 2^13 * 2^16 * 2^8 bytes, so the 64-bit product cannot wrap.
+// The body stores each plane row padded to an even length.
+std::uint32_t EvenRowBytes(std::uint32_t rowBytes)
+{
+    return rowBytes + (rowBytes & 1);
+}
+
+// Plane rows per image row in the body: one per plane and one for the mask
+// plane, when there is one.
+std::uint32_t RowsPerLine(const ImageRecord& planar, std::uint8_t masking)
+{
+    return planar.depth + (masking == kMaskHasMaskPlane ? 1 : 0);
+}
+
+// Bytes of plane rows the body must yield. At most 2^13 * 2^16 * 2^8, so the
+// 64-bit product cannot wrap.
 std::uint64_t BodyRowBytes(const ImageRecord& planar, std::uint8_t masking)
 {
-    const std::uint32_t even = planar.planeRowBytes + (planar.planeRowBytes & 1);
-    const std::uint32_t rowsPerLine = planar.depth + (masking == kMaskHasMaskPlane ? 1 : 0);
-    return std::uint64_t{even} * planar.height * rowsPerLine;
+    return std::uint64_t{EvenRowBytes(planar.planeRowBytes)} * planar.height * RowsPerLine(planar, masking);
 }
 
 // BODY: per image row, one plane row per plane (plus the mask plane row, when
@@ -104,8 +114,8 @@ bool DecodeBody(std::span<const std::uint8_t> body, ImageRecord* planar, std::ui
                 std::uint8_t masking, std::uint8_t* rowBuffer)
 {
     const std::uint32_t rowBytes = planar->planeRowBytes;
-    const std::uint32_t even = rowBytes + (rowBytes & 1);
-    const std::uint32_t rowsPerLine = planar->depth + (masking == kMaskHasMaskPlane ? 1 : 0);
+    const std::uint32_t even = EvenRowBytes(rowBytes);
+    const std::uint32_t rowsPerLine = RowsPerLine(*planar, masking);
     std::uint64_t pos = 0;
     bool cut = false;
     for (std::uint32_t k = 0; k < planar->height; ++k) {
@@ -441,7 +451,7 @@ ImageRecord* LoadILBM(std::FILE* in)
     const std::uint64_t planarSize =
         static_cast<std::uint64_t>(planar.planeRowBytes) * planar.height * planar.depth;
     planar.pixels = static_cast<std::uint8_t*>(MemAlloc(planarSize, kMemClear));
-    const std::uint32_t even = planar.planeRowBytes + (planar.planeRowBytes & 1);
+    const std::uint32_t even = EvenRowBytes(planar.planeRowBytes);
     std::uint8_t* rowBuffer = nullptr;
     if (planar.pixels && compression != 0)
         rowBuffer = static_cast<std::uint8_t*>(MemAlloc(std::uint64_t{even} + 256, kMemClear));
