@@ -34,6 +34,13 @@ Bytes Form(std::initializer_list<Bytes> chunks)
     return ilbm::Form("ILBM", chunks);
 }
 
+// Overwrites a size word: a chunk's (at 4 of the chunk) or the FORM's.
+void PutBE32At(Bytes& bytes, std::size_t at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
 struct Planes {
     std::uint32_t planes;
     std::uint32_t compression;
@@ -320,10 +327,7 @@ TEST_P(DecodeDamaged, MissingPixelsAreZero)
     Bytes body = ilbm::Chunk("BODY", c.body);
     if (c.claimedSize) {
         body.resize(8 + c.body.size());   // the file ends inside the chunk
-        body[4] = static_cast<std::uint8_t>(c.claimedSize >> 24);
-        body[5] = static_cast<std::uint8_t>(c.claimedSize >> 16);
-        body[6] = static_cast<std::uint8_t>(c.claimedSize >> 8);
-        body[7] = static_cast<std::uint8_t>(c.claimedSize);
+        PutBE32At(body, 4, c.claimedSize);
     }
     const Outcome run = Convert(Form({ilbm::Bmhd(h), ilbm::Cmap({{0, 0, 0}, {255, 255, 255}}), body}));
     ASSERT_EQ(run.status, 0) << run.out;
@@ -378,10 +382,7 @@ TEST_P(DecodeBodyFit, BodyMustBeAbleToHoldThePicture)
     h.masking = c.masking;
     Bytes body = ilbm::Chunk("BODY", {0x81, 0xAA, 0x81, 0x55, 0x81, 0xF0, 0x81, 0x0F});
     const std::uint32_t size = c.claimedSize ? c.claimedSize : 8;
-    body[4] = static_cast<std::uint8_t>(size >> 24);
-    body[5] = static_cast<std::uint8_t>(size >> 16);
-    body[6] = static_cast<std::uint8_t>(size >> 8);
-    body[7] = static_cast<std::uint8_t>(size);
+    PutBE32At(body, 4, size);
     const Outcome run = Convert(Form({ilbm::Bmhd(h), ilbm::Cmap({{0, 0, 0}, {255, 255, 255}}), body}));
     const std::string bitmap = "\nBitmap:      " + std::to_string(static_cast<std::int32_t>(size)) + " Bytes";
     if (!c.fits) {
@@ -497,12 +498,8 @@ TEST_F(Decode, PlanesPast32BitsAreNeverRequested)
     const std::uint32_t height = 21846;
     const std::uint32_t bodySize = 128 * 24 * height;
     Bytes head = WithBody(65535, height, 24, {}, 1);
-    auto putBE32 = [&](std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            head[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-    };
-    putBE32(4, static_cast<std::uint32_t>(head.size() - 8) + bodySize);
-    putBE32(head.size() - 4, bodySize);
+    PutBE32At(head, 4, static_cast<std::uint32_t>(head.size() - 8) + bodySize);
+    PutBE32At(head, head.size() - 4, bodySize);
     {
         std::ofstream f(Path("in.iff"), std::ios::binary);
         f.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
