@@ -50,9 +50,11 @@ long ColourCount(unsigned planes)
 
 // Unpacks one ByteRun1 plane row into `row` until at least `even` bytes are
 // produced; `row` has a margin for the last code's surplus. Bytes the body
-// does not hold come out as 0. Returns the position of the next code.
+// does not hold come out as 0, and `cut` is set when any of the first
+// `keep` bytes (the ones the picture uses) is such a byte. Returns the
+// position of the next code.
 std::uint64_t UnpackRow(std::span<const std::uint8_t> body, std::uint64_t pos, std::uint8_t* row,
-                        std::uint32_t even)
+                        std::uint32_t even, std::uint32_t keep, bool& cut)
 {
     std::uint32_t produced = 0;
     while (produced < even && pos < body.size()) {
@@ -62,11 +64,17 @@ std::uint64_t UnpackRow(std::span<const std::uint8_t> body, std::uint64_t pos, s
             const std::uint32_t have = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, body.size() - pos));
             std::memcpy(row + produced, body.data() + pos, have);
             std::memset(row + produced + have, 0, count - have);
+            if (have < count && produced + have < keep)
+                cut = true;
             pos += have;
             produced += count;
         } else if (code > 128) {
             const std::uint32_t count = 257 - code;
-            const std::uint8_t value = pos < body.size() ? body[pos++] : 0;
+            std::uint8_t value = 0;
+            if (pos < body.size())
+                value = body[pos++];
+            else if (produced < keep)
+                cut = true;
             std::memset(row + produced, value, count);
             produced += count;
         }
@@ -74,34 +82,77 @@ std::uint64_t UnpackRow(std::span<const std::uint8_t> body, std::uint64_t pos, s
     }
     if (produced < even)
         std::memset(row + produced, 0, even - produced);
+    if (produced < keep)
+        cut = true;
     return pos;
 }
 
+// The body stores each plane row padded to an even length.
+std::uint32_t EvenRowBytes(std::uint32_t rowBytes)
+{
+    return rowBytes + (rowBytes & 1);
+}
+
+// Plane rows per image row in the body: one per plane and one for the mask
+// plane, when there is one.
+std::uint32_t RowsPerLine(const ImageRecord& planar, std::uint8_t masking)
+{
+    return planar.depth + (masking == kMaskHasMaskPlane ? 1 : 0);
+}
+
+// Bytes of plane rows the body must yield. At most 2^13 * 2^16 * 2^8, so the
+// 64-bit product cannot wrap.
+std::uint64_t BodyRowBytes(const ImageRecord& planar, std::uint8_t masking)
+{
+    return std::uint64_t{EvenRowBytes(planar.planeRowBytes)} * planar.height * RowsPerLine(planar, masking);
+}
+
 // BODY: per image row, one plane row per plane (plus the mask plane row, when
-// there is one, which is dropped), each padded to an even length.
-void DecodeBody(std::span<const std::uint8_t> body, ImageRecord* planar, std::uint8_t compression,
+// there is one, which is dropped), each padded to an even length. Returns
+// true when the body ran out before every pixel had its bits.
+bool DecodeBody(std::span<const std::uint8_t> body, ImageRecord* planar, std::uint8_t compression,
                 std::uint8_t masking, std::uint8_t* rowBuffer)
 {
     const std::uint32_t rowBytes = planar->planeRowBytes;
-    const std::uint32_t even = rowBytes + (rowBytes & 1);
-    const std::uint32_t rowsPerLine = planar->depth + (masking == kMaskHasMaskPlane ? 1 : 0);
+    const std::uint32_t even = EvenRowBytes(rowBytes);
+    const std::uint32_t rowsPerLine = RowsPerLine(*planar, masking);
     std::uint64_t pos = 0;
+    bool cut = false;
     for (std::uint32_t k = 0; k < planar->height; ++k) {
         for (std::uint32_t l = 0; l < rowsPerLine; ++l) {
             std::uint8_t* dest = nullptr;
             if (l < planar->depth)
                 dest = planar->pixels + (static_cast<std::uint64_t>(l) * planar->height + k) * rowBytes;
+            // The mask plane row is dropped, so what it lacks is no loss.
+            const std::uint32_t keep = dest ? rowBytes : 0;
             if (compression == 0) {
+                if (body.size() - pos < keep)
+                    cut = true;
                 if (dest && pos < body.size())
                     std::memcpy(dest, body.data() + pos, std::min<std::uint64_t>(rowBytes, body.size() - pos));
                 pos = std::min<std::uint64_t>(pos + even, body.size());
             } else {
-                pos = UnpackRow(body, pos, rowBuffer, even);
+                pos = UnpackRow(body, pos, rowBuffer, even, keep, cut);
                 if (dest)
                     std::memcpy(dest, rowBuffer, rowBytes);
             }
         }
     }
+    return cut;
+}
+
+// The body bytes the file really holds: the chunk's size word, cut to what
+// lies between the chunk's data and the end of the file. The stream is left
+// on the first data byte. When the end cannot be found the size word stands.
+std::uint32_t BodyBytesHeld(std::FILE* in, const ChunkNode* chunk)
+{
+    std::int32_t end = -1;
+    if (FileSeek(in, 0, SEEK_END) >= 0)
+        end = FileSeek(in, 0, SEEK_CUR);
+    if (FileSeek(in, chunk->dataPosition, SEEK_SET) < 0 || end < 0)
+        return chunk->size;
+    const std::int64_t left = std::max<std::int64_t>(0, std::int64_t{end} - chunk->dataPosition);
+    return static_cast<std::uint32_t>(std::min<std::int64_t>(chunk->size, left));
 }
 
 // A new record that starts as a whole copy of `from`, with a zero-filled
@@ -364,6 +415,13 @@ ImageRecord* LoadILBM(std::FILE* in)
         DisposeIFFHandle(iff);
         return nullptr;
     }
+    // Other compression bytes name other schemes (2, for one, packs each plane
+    // in vertical runs); unpacking them as ByteRun1 would only make garbage.
+    if (compression != 0 && compression != 1) {
+        std::printf("\nERROR: Unsupported compression %d", static_cast<int>(compression));
+        DisposeIFFHandle(iff);
+        return nullptr;
+    }
     if (planar.width == 0 || planar.height == 0) {
         std::printf("\nERROR: Picture has no pixels (width %d, height %d)",
                     static_cast<int>(planar.width), static_cast<int>(planar.height));
@@ -371,22 +429,29 @@ ImageRecord* LoadILBM(std::FILE* in)
         return nullptr;
     }
 
-    const std::uint32_t bodySize = chunk->size;
-    std::printf("\nBitmap:      %ld Bytes", AsPrinted(bodySize));
+    std::printf("\nBitmap:      %ld Bytes", AsPrinted(chunk->size));
+    // A ByteRun1 code of two bytes yields at most 128, so no body yields more
+    // than 64 bytes of plane rows per byte it holds, packed or plain. A header
+    // that needs more is refused before anything of its size is requested.
+    const std::uint32_t bodySize = BodyBytesHeld(in, chunk);
+    if (BodyRowBytes(planar, masking) > std::uint64_t{64} * bodySize) {
+        std::printf("\nERROR: BODY too short for the picture");
+        DisposeIFFHandle(iff);
+        return nullptr;
+    }
     auto* body = static_cast<std::uint8_t*>(MemAlloc(bodySize, kMemClear));
     if (!body) {
         std::printf("\nERROR: Not enough memory");
         DisposeIFFHandle(iff);
         return nullptr;
     }
-    // A body cut short by the end of the file leaves zeros in the block.
     ReadIFFData(iff, body, bodySize);
 
     planar.kind = kImagePlanar;
     const std::uint64_t planarSize =
         static_cast<std::uint64_t>(planar.planeRowBytes) * planar.height * planar.depth;
     planar.pixels = static_cast<std::uint8_t*>(MemAlloc(planarSize, kMemClear));
-    const std::uint32_t even = planar.planeRowBytes + (planar.planeRowBytes & 1);
+    const std::uint32_t even = EvenRowBytes(planar.planeRowBytes);
     std::uint8_t* rowBuffer = nullptr;
     if (planar.pixels && compression != 0)
         rowBuffer = static_cast<std::uint8_t*>(MemAlloc(std::uint64_t{even} + 256, kMemClear));
@@ -399,7 +464,8 @@ ImageRecord* LoadILBM(std::FILE* in)
     }
     planar.bufferSize = static_cast<std::uint32_t>(planarSize);
 
-    DecodeBody(std::span<const std::uint8_t>(body, bodySize), &planar, compression, masking, rowBuffer);
+    if (DecodeBody(std::span<const std::uint8_t>(body, bodySize), &planar, compression, masking, rowBuffer))
+        std::printf("\nWARNING: BODY ends early, missing pixels are black");
     MemFree(rowBuffer);
     MemFree(body);
 

@@ -34,6 +34,13 @@ Bytes Form(std::initializer_list<Bytes> chunks)
     return ilbm::Form("ILBM", chunks);
 }
 
+// Overwrites a size word: a chunk's (at 4 of the chunk) or the FORM's.
+void PutBE32At(Bytes& bytes, std::size_t at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
 struct Planes {
     std::uint32_t planes;
     std::uint32_t compression;
@@ -70,7 +77,6 @@ std::vector<Planes> PlaneCases()
     for (std::uint32_t planes = 1; planes <= 8; ++planes)
         for (std::uint32_t compression : {0u, 1u})
             cases.push_back({planes, compression, 0, 20});
-    cases.push_back({3, 2, 0, 20});      // any compression byte but 0 is ByteRun1
     cases.push_back({4, 0, 0, 13});
     cases.push_back({5, 1, 0, 16});
     cases.push_back({8, 1, 0, 300});     // rows longer than one ByteRun1 code
@@ -292,10 +298,13 @@ TEST_F(Decode, SecondHeaderReplacesTheFirst)
 
 struct Damaged {
     const char* name;
+    std::uint32_t width;
     std::uint32_t compression;
-    Bytes body;                  // one plane, 16 × 3
+    std::uint32_t masking;
+    Bytes body;                  // one plane, 3 rows
     std::uint32_t claimedSize;   // 0: the body's own size
     std::vector<Bytes> rows;     // the plane rows that must come out
+    bool warned;                 // pixels were missing
 };
 
 void PrintTo(const Damaged& c, std::ostream* os)
@@ -305,37 +314,101 @@ void PrintTo(const Damaged& c, std::ostream* os)
 
 class DecodeDamaged : public ScratchTest, public ::testing::WithParamInterface<Damaged> {};
 
-// A body that ends early is never read past; what it does not hold is 0.
+// A body that ends early is never read past; what it does not hold is 0, and
+// the report says so when a pixel lost its bits.
 TEST_P(DecodeDamaged, MissingPixelsAreZero)
 {
     const Damaged& c = GetParam();
     ilbm::Header h;
-    h.width = 16;
+    h.width = c.width;
     h.height = 3;
     h.compression = c.compression;
+    h.masking = c.masking;
     Bytes body = ilbm::Chunk("BODY", c.body);
     if (c.claimedSize) {
         body.resize(8 + c.body.size());   // the file ends inside the chunk
-        body[4] = static_cast<std::uint8_t>(c.claimedSize >> 24);
-        body[5] = static_cast<std::uint8_t>(c.claimedSize >> 16);
-        body[6] = static_cast<std::uint8_t>(c.claimedSize >> 8);
-        body[7] = static_cast<std::uint8_t>(c.claimedSize);
+        PutBE32At(body, 4, c.claimedSize);
     }
     const Outcome run = Convert(Form({ilbm::Bmhd(h), ilbm::Cmap({{0, 0, 0}, {255, 255, 255}}), body}));
     ASSERT_EQ(run.status, 0) << run.out;
-    ExpectPixels(Path("out.bmp"), FromPalette(Bits(c.rows, 16), 16, 3, {{0, 0, 0}, {255, 255, 255}}));
+    const std::string bitmap = "\nBitmap:      " + std::to_string(c.claimedSize ? c.claimedSize : c.body.size()) +
+                               " Bytes";
+    const std::string warning = "\nWARNING: BODY ends early, missing pixels are black";
+    EXPECT_NE(run.out.find(bitmap + (c.warned ? warning : "") + "\nSaving as BMP file..."), std::string::npos)
+        << run.out;
+    ExpectPixels(Path("out.bmp"), FromPalette(Bits(c.rows, c.width), c.width, 3, {{0, 0, 0}, {255, 255, 255}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Bodies, DecodeDamaged,
     ::testing::Values(
-        Damaged{"PlainHalfARow", 0, {0xAB, 0xCD, 0xEF}, 0, {{0xAB, 0xCD}, {0xEF, 0}, {0, 0}}},
-        Damaged{"PlainEmpty", 0, {}, 0, {{0, 0}, {0, 0}, {0, 0}}},
-        Damaged{"LiteralRunsPastTheEnd", 1, {0x00, 0x12, 0x05, 0x34}, 0, {{0x12, 0x34}, {0, 0}, {0, 0}}},
-        Damaged{"RepeatWithoutItsByte", 1, {0xFF, 0x77, 0xFF}, 0, {{0x77, 0x77}, {0, 0}, {0, 0}}},
-        Damaged{"FileEndsInsideTheBody", 1, {0xFF, 0x66, 0xFF, 0x01}, 1000, {{0x66, 0x66}, {0x01, 0x01}, {0, 0}}},
-        Damaged{"FileEndsInsideAHugeBody", 0, {0x5A, 0xA5}, 0x01000000u, {{0x5A, 0xA5}, {0, 0}, {0, 0}}}),
+        Damaged{"PlainHalfARow", 16, 0, 0, {0xAB, 0xCD, 0xEF}, 0, {{0xAB, 0xCD}, {0xEF, 0}, {0, 0}}, true},
+        Damaged{"LiteralRunsPastTheEnd", 16, 1, 0, {0x00, 0x12, 0x05, 0x34}, 0, {{0x12, 0x34}, {0, 0}, {0, 0}}, true},
+        Damaged{"RepeatWithoutItsByte", 16, 1, 0, {0xFF, 0x77, 0xFF}, 0, {{0x77, 0x77}, {0, 0}, {0, 0}}, true},
+        Damaged{"FileEndsInsideTheBody", 16, 1, 0, {0xFF, 0x66, 0xFF, 0x01}, 1000,
+                {{0x66, 0x66}, {0x01, 0x01}, {0, 0}}, true},
+        Damaged{"FileEndsInsideAHugeBody", 16, 0, 0, {0x5A, 0xA5}, 0x01000000u, {{0x5A, 0xA5}, {0, 0}, {0, 0}}, true},
+        // Nothing the picture shows is missing: no warning.
+        Damaged{"PlainLacksOnlyTheLastPadByte", 8, 0, 0, {0xAA, 0, 0x55, 0, 0xC3}, 0, {{0xAA}, {0x55}, {0xC3}}, false},
+        Damaged{"OnlyTheLastMaskRowIsMissing", 16, 1, 1, {0xFF, 0x12, 0xFF, 0xFF, 0xFF, 0x34, 0xFF, 0xFF, 0xFF, 0x56}, 0,
+                {{0x12, 0x12}, {0x34, 0x34}, {0x56, 0x56}}, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct Fit {
+    const char* name;
+    std::uint32_t height;
+    std::uint32_t masking;
+    std::uint32_t claimedSize;   // 0: the body's own size
+    bool fits;
+};
+
+void PrintTo(const Fit& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DecodeBodyFit : public ScratchTest, public ::testing::WithParamInterface<Fit> {};
+
+// Two body bytes yield at most 128 bytes of plane rows. Four such codes fill
+// four plane rows of 128 bytes (mask rows included), and not one row more,
+// however large the chunk's size word says the body is.
+TEST_P(DecodeBodyFit, BodyMustBeAbleToHoldThePicture)
+{
+    const Fit& c = GetParam();
+    ilbm::Header h;
+    h.width = 1024;
+    h.height = c.height;
+    h.compression = 1;
+    h.masking = c.masking;
+    Bytes body = ilbm::Chunk("BODY", {0x81, 0xAA, 0x81, 0x55, 0x81, 0xF0, 0x81, 0x0F});
+    const std::uint32_t size = c.claimedSize ? c.claimedSize : 8;
+    PutBE32At(body, 4, size);
+    const Outcome run = Convert(Form({ilbm::Bmhd(h), ilbm::Cmap({{0, 0, 0}, {255, 255, 255}}), body}));
+    const std::string bitmap = "\nBitmap:      " + std::to_string(static_cast<std::int32_t>(size)) + " Bytes";
+    if (!c.fits) {
+        EXPECT_TRUE(run.out.ends_with(bitmap + "\nERROR: BODY too short for the picture"
+                                               "\nERROR: Could not import file !\n"))
+            << run.out;
+        EXPECT_EQ(run.status, 1);
+        EXPECT_FALSE(fs::exists(Path("out.bmp")));
+        return;
+    }
+    EXPECT_NE(run.out.find(bitmap + "\nSaving as BMP file..."), std::string::npos) << run.out;
+    ASSERT_EQ(run.status, 0) << run.out;
+    std::vector<Bytes> rows;
+    const Bytes values = c.masking == 1 ? Bytes{0xAA, 0xF0} : Bytes{0xAA, 0x55, 0xF0, 0x0F};
+    for (std::uint32_t y = 0; y < c.height; ++y)
+        rows.push_back(Bytes(128, values[y]));
+    ExpectPixels(Path("out.bmp"), FromPalette(Bits(rows, 1024), 1024, c.height, {{0, 0, 0}, {255, 255, 255}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bodies, DecodeBodyFit,
+                         ::testing::Values(Fit{"FillsItExactly", 4, 0, 0, true},
+                                           Fit{"OneRowMore", 5, 0, 0, false},
+                                           Fit{"MaskRowsFillItExactly", 2, 1, 0, true},
+                                           Fit{"MaskRowsCount", 3, 1, 0, false},
+                                           Fit{"SizeWordPromisesMore", 5, 0, 0x7FFFFFF0u, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct Refused {
     const char* name;
@@ -359,6 +432,17 @@ TEST_P(DecodeRefused, FailsWithItsMessageAndNoFile)
     EXPECT_FALSE(fs::exists(Path("out.bmp")));
 }
 
+Bytes WithBody(std::uint32_t width, std::uint32_t height, std::uint32_t planes, const Bytes& body,
+               std::uint32_t compression = 0)
+{
+    ilbm::Header h;
+    h.width = width;
+    h.height = height;
+    h.planes = planes;
+    h.compression = compression;
+    return Form({ilbm::Bmhd(h), ilbm::Chunk("BODY", body)});
+}
+
 Bytes WithHeader(std::uint32_t width, std::uint32_t height, std::uint32_t planes, std::uint32_t camg = 0)
 {
     ilbm::Header h;
@@ -372,6 +456,15 @@ Bytes WithHeader(std::uint32_t width, std::uint32_t height, std::uint32_t planes
 
 const std::string kImportFailed = "\nERROR: Could not import file !";
 const std::string kUnsupported = "\nSaving as BMP file...\nERROR: Encountered unsupported bitdepth combination (1)!";
+const std::string kTooShort = "\nERROR: BODY too short for the picture" + kImportFailed;
+
+// Compression bytes other than 0 and 1 are refused as soon as the BODY is
+// found, before anything of it is read.
+std::string UnsupportedCompression(int n)
+{
+    return "\nParseIFF: BODY chunk of size: 4 at position 48\nERROR: Unsupported compression " + std::to_string(n) +
+           kImportFailed;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Pictures, DecodeRefused,
@@ -385,10 +478,44 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"TwentyThreePlanes", WithHeader(4, 2, 23), kUnsupported},
         Refused{"TwentyFivePlanes", WithHeader(4, 2, 25), kUnsupported},
         Refused{"TwelvePlanesWithHam", WithHeader(4, 2, 12, 0x800), kUnsupported},
-        // Plane buffers past 32 bits are never asked for.
-        Refused{"PlanesPast32Bits", WithHeader(65535, 65535, 24), "\nBitmap:      4 Bytes\nNot enough memory!" + kImportFailed},
-        Refused{"ManyPlanesPast32Bits", WithHeader(65535, 65535, 255),
-                "\nBitmap:      4 Bytes\nNot enough memory!" + kImportFailed}),
+        Refused{"Compression2", WithBody(16, 3, 1, {0x81, 0, 0x81, 0}, 2), UnsupportedCompression(2)},
+        Refused{"Compression3", WithBody(16, 3, 1, {0x81, 0, 0x81, 0}, 3), UnsupportedCompression(3)},
+        Refused{"Compression255", WithBody(16, 3, 1, {0x81, 0, 0x81, 0}, 255), UnsupportedCompression(255)},
+        Refused{"PlainEmptyBody", WithBody(16, 3, 1, {}), "\nBitmap:      0 Bytes" + kTooShort},
+        // A 7.9 kB file that declares 65535 x 65535 pixels in 3 planes.
+        Refused{"HugePictureSmallBody", WithBody(65535, 65535, 3, Bytes(7900, 0x81), 1),
+                "\nBitmap:      7900 Bytes" + kTooShort},
+        Refused{"PlanesPast32BitsSmallBody", WithHeader(65535, 65535, 24), "\nBitmap:      4 Bytes" + kTooShort},
+        Refused{"ManyPlanesSmallBody", WithHeader(65535, 65535, 255), "\nBitmap:      4 Bytes" + kTooShort}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A body that could hold its picture, for planes that need more than 32 bits
+// of buffer: the buffer is never asked for, whatever the build's word size.
+TEST_F(Decode, PlanesPast32BitsAreNeverRequested)
+{
+    // 65535 pixels make plane rows of 8192 bytes: 24 x 21846 of them pass 2^32.
+    // The body, repeat codes of 128 bytes for each of them, is written in pieces.
+    const std::uint32_t height = 21846;
+    const std::uint32_t bodySize = 128 * 24 * height;
+    Bytes head = WithBody(65535, height, 24, {}, 1);
+    PutBE32At(head, 4, static_cast<std::uint32_t>(head.size() - 8) + bodySize);
+    PutBE32At(head, head.size() - 4, bodySize);
+    {
+        std::ofstream f(Path("in.iff"), std::ios::binary);
+        f.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+        Bytes piece(1u << 16);
+        for (std::size_t i = 0; i < piece.size(); i += 2)
+            piece[i] = 0x81, piece[i + 1] = 0x3C;
+        for (std::uint32_t done = 0; done < bodySize; done += static_cast<std::uint32_t>(piece.size()))
+            f.write(reinterpret_cast<const char*>(piece.data()),
+                    static_cast<std::streamsize>(std::min<std::size_t>(piece.size(), bodySize - done)));
+    }
+    const Outcome run = RunQuilmo({Path("in.iff"), Path("out.bmp")});
+    EXPECT_TRUE(run.out.ends_with("\nBitmap:      " + std::to_string(bodySize) + " Bytes\nNot enough memory!" +
+                                  kImportFailed + "\n"))
+        << run.out.substr(run.out.size() > 300 ? run.out.size() - 300 : 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(fs::exists(Path("out.bmp")));
+}
 
 } // namespace

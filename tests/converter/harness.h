@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -60,19 +61,6 @@ inline Outcome RunShell(const std::string& command)
     return run;
 }
 
-// `prefix` is shell text run before Quilmo in the same shell (limits, traps).
-inline Outcome RunQuilmo(const std::vector<std::string>& args, const std::string& prefix = "")
-{
-    std::string command = prefix;
-    command += "exec ";
-    command += Quote(QUILMO_PATH);
-    for (const std::string& a : args) {
-        command += ' ';
-        command += Quote(a);
-    }
-    return RunShell(command);
-}
-
 inline void WriteFile(const fs::path& path, const Bytes& bytes)
 {
     std::ofstream f(path, std::ios::binary);
@@ -83,6 +71,95 @@ inline Bytes ReadFile(const fs::path& path)
 {
     std::ifstream f(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(f), {});
+}
+
+// The program the process tests run. By default the native build; to test
+// another build of the same sources, QUILMO_PROGRAM names it and
+// QUILMO_RUNNER (shell text, may be empty) the command that starts it, such
+// as Wine for Quilmo.exe.
+struct Program {
+    std::string path;
+    std::string runner;
+    bool windows = false;   // a Windows build: its line ends are "\r\n"
+    bool native = true;     // the build whose path is compiled in
+};
+
+inline const Program& Tested()
+{
+    static const Program program = [] {
+        Program p{QUILMO_PATH, "", false, true};
+        if (const char* path = std::getenv("QUILMO_PROGRAM"); path && *path) {
+            p.path = path;
+            p.native = false;
+            if (const char* runner = std::getenv("QUILMO_RUNNER"))
+                p.runner = runner;
+            std::string lower = p.path;
+            for (char& c : lower)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            p.windows = lower.ends_with(".exe");
+        }
+        return p;
+    }();
+    return program;
+}
+
+inline Outcome RunProgram(const std::string& runner, const std::string& path,
+                          const std::vector<std::string>& args, const std::string& prefix)
+{
+    std::string command = prefix;
+    command += "exec ";
+    if (!runner.empty())
+        command += runner + " ";
+    command += Quote(path);
+    for (const std::string& a : args) {
+        command += ' ';
+        command += Quote(a);
+    }
+    return RunShell(command);
+}
+
+// A Windows build's console text has "\r\n" for every line break; the
+// report is compared in the native form.
+inline std::string FromWindowsLineEnds(const std::string& out)
+{
+    std::string plain;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (out[i] == '\n' && (i == 0 || out[i - 1] != '\r'))
+            ADD_FAILURE() << "bare line feed at byte " << i << " of the Windows build's output";
+        if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n')
+            continue;
+        plain += out[i];
+    }
+    return plain;
+}
+
+// `prefix` is shell text run before Quilmo in the same shell (limits, traps).
+// When another build is tested, the native build then converts the same input
+// (into the output name with ".native" added) and must print the same report,
+// end with the same status and write the same bytes.
+inline Outcome RunQuilmo(const std::vector<std::string>& args, const std::string& prefix = "")
+{
+    const Program& program = Tested();
+    Outcome run = RunProgram(program.runner, program.path, args, prefix);
+    if (program.windows)
+        run.out = FromWindowsLineEnds(run.out);
+    if (program.native || args.size() < 2)
+        return run;
+
+    std::vector<std::string> nativeArgs = args;
+    nativeArgs[1] += ".native";
+    const Outcome native = RunProgram("", QUILMO_PATH, nativeArgs, prefix);
+    EXPECT_EQ(run.out, native.out) << "reports of " << program.path << " and the native build differ";
+    EXPECT_EQ(run.status, native.status) << "exit status of " << program.path << " and the native build differ";
+    const bool wrote = fs::exists(args[1]);
+    EXPECT_EQ(wrote, fs::exists(nativeArgs[1])) << args[1];
+    if (wrote && fs::exists(nativeArgs[1])) {
+        EXPECT_TRUE(ReadFile(args[1]) == ReadFile(nativeArgs[1]))
+            << args[1] << ": " << program.path << " and the native build wrote different bytes";
+    }
+    std::error_code ignored;
+    fs::remove(nativeArgs[1], ignored);
+    return run;
 }
 
 // A fresh directory per test, removed afterwards.
