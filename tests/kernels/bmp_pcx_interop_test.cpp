@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "interop.h"
 #include "kernel_test.h"
 
 namespace {
@@ -23,28 +24,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using Rgb = std::array<uint8_t, 3>;
 
-bool succeeds(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-// The first interpreter that can import PIL; empty when none can.
-const std::string& pillow_python()
-{
-    static const std::string found = [] {
-        for (const char* candidate : {"/usr/bin/python3", "python3", "/usr/local/bin/python3", "python"})
-            if (succeeds(std::string(candidate) + " -c 'import PIL'")) return std::string(candidate);
-        return std::string();
-    }();
-    return found;
-}
-
-const std::string& imagemagick_convert()
-{
-    static const std::string found = [] {
-        for (const char* candidate : {"convert-im6.q16", "/usr/bin/convert"})
-            if (succeeds(std::string(candidate) + " -version")) return std::string(candidate);
-        return std::string();
-    }();
-    return found;
-}
+const std::string& pillow_python() { return python_with("PIL"); }
 
 #define REQUIRE_PILLOW()                                                                                   \
     if (pillow_python().empty())                                                                          \
@@ -52,18 +32,6 @@ const std::string& imagemagick_convert()
 #define REQUIRE_IMAGEMAGICK()                                                                              \
     if (imagemagick_convert().empty())                                                                    \
     GTEST_SKIP() << "ImageMagick's convert not found (Debian package imagemagick): interop not tested"
-
-Bytes read_file(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void write_file(const fs::path& path, const Bytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 uint32_t le16(const Bytes& b, size_t at) { return uint32_t(b[at] | b[at + 1] << 8); }
 uint32_t le32(const Bytes& b, size_t at) { return le16(b, at) | le16(b, at + 2) << 16; }
@@ -127,19 +95,10 @@ for w, h in [(w, 8) for w in range(1, 10)] + [(300, 6)]:
 
 class Interop : public ::testing::Test {
 protected:
-    fs::path dir;
+    TempFolder folder{"bmp_pcx_interop"};
+    const fs::path& dir = folder.path;
 
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "bmp_pcx_interop_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        if (!dir.empty()) fs::remove_all(dir, ignored);
-    }
+    void SetUp() override { ASSERT_FALSE(dir.empty()); }
 
     void python(const char* script, const std::string& arguments)
     {
@@ -233,20 +192,22 @@ TEST_F(Interop, BmpFilesOfOtherProgramsDecodeToPillowsPixels)
     python(kPillowMake, dir.string());
     std::vector<std::string> names = files_with("pil_", ".bmp");
     if (!imagemagick_convert().empty()) {
+        // One ImageMagick process per picture writes its three BMP files,
+        // four processes at a time.
+        std::ofstream commands(dir / "commands");
         for (const auto& png : files_with("src_", ".png")) {
             const std::string stem = png.substr(0, png.size() - 4);
-            const std::string in = (dir / png).string();
-            const std::vector<std::pair<std::string, std::string>> outputs = {
-                {"im_palette_" + stem + ".bmp", "-type Palette"},
-                {"im_true_" + stem + ".bmp", "-type TrueColor"},
-                {"im_rle_" + stem + ".bmp", "-type Palette -compress RLE"},
-            };
-            for (const auto& [name, options] : outputs) {
-                ASSERT_TRUE(succeeds(imagemagick_convert() + " " + in + " " + options + " BMP3:" +
-                                     (dir / name).string()));
-                names.push_back(name);
-            }
+            const std::string palette = "im_palette_" + stem + ".bmp", true_colour = "im_true_" + stem + ".bmp",
+                              rle = "im_rle_" + stem + ".bmp";
+            commands << imagemagick_convert() << " " << (dir / png).string() << " \\( +clone -type Palette -write BMP3:"
+                     << (dir / palette).string() << " +delete \\) \\( +clone -type TrueColor -write BMP3:"
+                     << (dir / true_colour).string() << " +delete \\) -type Palette -compress RLE BMP3:"
+                     << (dir / rle).string() << "\n";
+            names.insert(names.end(), {palette, true_colour, rle});
         }
+        commands.close();
+        ASSERT_TRUE(succeeds("xargs -d '\\n' -P 4 -n 1 sh -c < " + (dir / "commands").string()));
+        for (const auto& name : names) ASSERT_TRUE(fs::exists(dir / name)) << name;
     } else {
         std::printf("ImageMagick's convert not found (Debian package imagemagick): its BMP files not tested\n");
     }

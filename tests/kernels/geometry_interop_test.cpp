@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "interop.h"
 #include "kernel_test.h"
 
 namespace {
@@ -24,34 +25,12 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t E = 0xEE;  // what the host put in every destination
 
-bool succeeds(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-// The first interpreter that can import both PIL and numpy; empty when none can.
-const std::string& python()
-{
-    static const std::string found = [] {
-        for (const char* candidate : {"/usr/bin/python3", "python3"})
-            if (succeeds(std::string(candidate) + " -c 'import PIL, numpy'")) return std::string(candidate);
-        return std::string();
-    }();
-    return found;
-}
+// An interpreter that can import both PIL and numpy; empty when none can.
+const std::string& python() { return python_with("PIL, numpy"); }
 
 #define REQUIRE_PYTHON()                                                                                     \
     if (python().empty())                                                                                   \
     GTEST_SKIP() << "Pillow or numpy not found (Debian packages python3-pil, python3-numpy): not compared"
-
-Bytes read_file(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void write_file(const fs::path& path, const Bytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 // Reads `manifest`, one case a line, and leaves <name>.ref beside each
 // <name>.src: the destination buffer the case should end with, from a

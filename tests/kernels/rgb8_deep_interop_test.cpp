@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "interop.h"
 #include "kernel_test.h"
 #include "kernels/codecs/pcx.h"
 
@@ -20,12 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-
-bool ffmpeg_found()
-{
-    static const bool found = std::system("ffmpeg -version >/dev/null 2>&1") == 0;
-    return found;
-}
 
 #define REQUIRE_FFMPEG()                                                                                    \
     if (!ffmpeg_found())                                                                                   \
@@ -47,12 +42,6 @@ void ffmpeg_decode_all(const std::vector<Decoding>& decodings)
                    d.file.string() + ".raw' 2>/dev/null &";
     command += " wait)";
     ASSERT_EQ(std::system(command.c_str()), 0);
-}
-
-Bytes read_file(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 void put_be16(Bytes& b, uint32_t v)
@@ -125,19 +114,10 @@ Bytes test_picture(uint32_t width, uint32_t height, uint32_t channels, uint32_t 
 
 class FfmpegInterop : public ::testing::Test {
 protected:
-    fs::path dir;
+    TempFolder folder{"rgb8_deep_interop"};
+    const fs::path& dir = folder.path;
 
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "rgb8_deep_interop_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        if (!dir.empty()) fs::remove_all(dir, ignored);
-    }
+    void SetUp() override { ASSERT_FALSE(dir.empty()); }
 };
 
 // Odd and even widths, one of a single column, and wide ones whose stretches

@@ -16,22 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "interop.h"
 #include "kernel_test.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-
-bool runs_quietly(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-// An interpreter that has Pillow, or empty.
-std::string python_with_pillow()
-{
-    for (const std::string candidate : {"/usr/bin/python3", "python3"})
-        if (runs_quietly(candidate + " -c 'import PIL'")) return candidate;
-    return {};
-}
 
 const char* const kImageMagick = "convert-im6.q16";
 
@@ -81,27 +72,6 @@ for path in sys.argv[1:]:
     open(path + '.pix', 'wb').write(im.tobytes())
 )";
 
-// A new folder under the temporary one, removed with all it holds.
-struct TempFolder {
-    fs::path path;
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "targa_interop_XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        if (!path.empty()) fs::remove_all(path, ignored);
-    }
-};
-
-Bytes file_bytes(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 struct TargaFile {
     uint32_t type, width, height, bits;
     bool bottom_up;
@@ -147,19 +117,19 @@ Bytes decode_targa(const TargaFile& t)
 
 TEST(TargaInterop, RunLengthFilesOfPillowAndImageMagickDecodeToPillowsPixels)
 {
-    const std::string python = python_with_pillow();
+    const std::string python = python_with("PIL");
     if (python.empty()) GTEST_SKIP() << "Pillow not found (Debian package python3-pil): Targa interop not tested";
 
-    const TempFolder folder;
+    const TempFolder folder("targa_interop");
     ASSERT_FALSE(folder.path.empty());
     const fs::path& dir = folder.path;
     const auto script = [&](const char* text, const std::string& arguments) {
         std::ofstream(dir / "script.py") << text;
-        return runs_quietly(python + " " + (dir / "script.py").string() + " " + arguments);
+        return succeeds(python + " " + (dir / "script.py").string() + " " + arguments);
     };
     ASSERT_TRUE(script(kMakeFiles, dir.string()));
 
-    const bool imagemagick = runs_quietly(std::string(kImageMagick) + " -version");
+    const bool imagemagick = succeeds(std::string(kImageMagick) + " -version");
     if (!imagemagick) std::printf("%s not found (Debian package imagemagick): its Targa files not tested\n", kImageMagick);
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) {
@@ -167,7 +137,7 @@ TEST(TargaInterop, RunLengthFilesOfPillowAndImageMagickDecodeToPillowsPixels)
         if (name.starts_with("pil_")) names.insert(name);
         if (imagemagick && name.starts_with("src_")) {
             const std::string made = "im_" + fs::path(name).stem().string().substr(4) + ".tga";
-            ASSERT_TRUE(runs_quietly(std::string(kImageMagick) + " " + entry.path().string() + " -compress RLE " +
+            ASSERT_TRUE(succeeds(std::string(kImageMagick) + " " + entry.path().string() + " -compress RLE " +
                                      (dir / made).string()));
             names.insert(made);
         }
@@ -182,10 +152,10 @@ TEST(TargaInterop, RunLengthFilesOfPillowAndImageMagickDecodeToPillowsPixels)
     std::set<std::pair<char, uint32_t>> seen;  // (writer, bits)
     for (const auto& name : names) {
         SCOPED_TRACE(name);
-        const TargaFile t = parse_targa(file_bytes(dir / name));
+        const TargaFile t = parse_targa(read_file(dir / name));
         ASSERT_GE(t.type, 9u) << "run-length coded";
         ASSERT_TRUE(fs::exists(dir / (name + ".pix"))) << "Pillow reads the file";
-        EXPECT_EQ(decode_targa(t), file_bytes(dir / (name + ".pix")));
+        EXPECT_EQ(decode_targa(t), read_file(dir / (name + ".pix")));
         seen.insert({name[0], t.bits});
     }
     for (uint32_t bits : {8u, 16u, 24u}) EXPECT_TRUE(seen.count({'p', bits})) << "Pillow, " << bits << " bits";
