@@ -200,6 +200,20 @@ TEST(LzwPack, WritesTheStreamsWorkedOutByHand)
     }
 }
 
+TEST(LzwPack, AProbeEndsAtTheSlotOfKeyZeroAndTakesIt)
+{
+    // At code size 8: string (16, 1) takes slot 0, so string (0, 0), key 0,
+    // goes to slot 5002. Strings (21, 157) and (5, 156) both start at slot
+    // 2501; the second one's probe reaches slot 5002, stops at key 0 as at an
+    // empty slot and stores itself there, so the last (0, 0) is new again.
+    const Bytes pixels = {16, 1, 0, 0, 21, 157, 5, 156, 0, 0};
+    const auto packed = lzw_run::pack(pixels, 10, 1, 8, false);
+    std::vector<uint32_t> codes;
+    for (auto [code, width] : codes_of(packed.stream)) codes.push_back(code);
+    EXPECT_EQ(codes, (std::vector<uint32_t>{256, 16, 1, 0, 0, 21, 157, 5, 156, 0, 0, 257}));
+    EXPECT_EQ(lzw_run::unpack(packed.stream, 10, 1, false).pixels, pixels);
+}
+
 TEST(LzwPack, CutsTheDataIntoSubBlocksOf254Bytes)
 {
     for (uint32_t count : {200u, 230u, 260u, 600u, 5000u}) {
