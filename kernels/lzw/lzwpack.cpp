@@ -3,6 +3,7 @@
 // The stream goes to the address held in the host's output-position
 // variable, which is moved past the last byte written.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "kernels/common/buffers.h"
@@ -43,67 +44,73 @@ void put(Output& out, const uint8_t* bytes, uint32_t count)
     if (fits < count) out.overflowed = true;
 }
 
-struct Coder {
-    int32_t* keys;
-    uint16_t* codes;
-    uint32_t code_size;
-    uint32_t clear_code;
-    uint32_t next_code;  // the code the next new string takes
-    uint32_t width;      // bits of the codes emitted now
-    uint32_t limit;      // the width grows once next_code passes it
-    bool clearing;       // a clear code was emitted: the width returns to code_size + 1
-    uint64_t bits;       // bits waiting to be staged, lowest first
-    uint32_t waiting;
-    uint8_t sub_block[1 + kSubBlock];  // the count byte, then the staged data bytes
-    uint32_t staged;
-    Output* out;
-};
-
 // 2^width - 1, except that 12-bit codes are never widened: the limit is then
 // past every code.
 uint32_t limit_of(uint32_t width) { return width >= LZW_MAX_WIDTH ? LZW_CODES : (1u << width) - 1; }
 
-void write_sub_block(Coder& c)
+// Code bits on their way into sub-blocks.
+struct Emitter {
+    uint64_t bits;     // waiting to be staged, lowest first
+    uint32_t waiting;  // how many
+    uint32_t width;    // of the codes emitted now
+    uint32_t limit;    // the codes widen once the next string's code passes it
+    uint32_t staged;   // data bytes in the sub-block being filled
+};
+
+struct Coder {
+    int32_t* keys;    // the hash table
+    uint16_t* codes;  // the code table
+    uint32_t code_size;
+    uint32_t prefix;     // the code of the string the pixels so far end with
+    uint32_t next_code;  // the code the next new string takes
+    Emitter emitter;
+    uint8_t sub_block[1 + kSubBlock + 16];  // its count byte, its data, room for 8-byte stores
+    Output* out;
+};
+
+// Writes the first `count` staged bytes as a sub-block; returns how many
+// stay staged.
+uint32_t write_sub_block(Coder& c, uint32_t staged, uint32_t count)
 {
-    c.sub_block[0] = uint8_t(c.staged);
-    put(*c.out, c.sub_block, 1 + c.staged);
-    c.staged = 0;
+    c.sub_block[0] = uint8_t(count);
+    put(*c.out, c.sub_block, 1 + count);
+    std::memmove(c.sub_block + 1, c.sub_block + 1 + count, staged - count);
+    return staged - count;
 }
 
-void stage_byte(Coder& c)
+// Eight bytes of bits, lowest first.
+inline void store_bytes(uint8_t* at, uint64_t bits)
 {
-    c.sub_block[1 + c.staged++] = uint8_t(c.bits);
-    if (c.staged == kSubBlock) write_sub_block(c);
-    c.bits >>= 8;
-}
-
-// Puts code x above the waiting bits with the current width, stages every
-// whole byte, then widens the codes (after x, which keeps the width it found).
-inline void emit(Coder& c, uint32_t x)
-{
-    c.bits |= uint64_t(x) << c.waiting;
-    c.waiting += c.width;
-    while (c.waiting >= 8) {
-        stage_byte(c);
-        c.waiting -= 8;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(at, &bits, 8);
+    } else {
+        for (uint32_t i = 0; i < 8; ++i) at[i] = uint8_t(bits >> (8 * i));
     }
-    if (c.clearing) {
-        c.width = c.code_size + 1;
-        c.limit = limit_of(c.width);
-        c.clearing = false;
-    } else if (c.next_code > c.limit) {
-        ++c.width;
-        c.limit = limit_of(c.width);
-    }
 }
 
-// The end code, then the last partial byte and the last sub-block.
-void emit_end(Coder& c)
+// Puts code x above the waiting bits and stages every whole byte; then the
+// codes widen if next_code has passed the limit (x keeps the width it found).
+inline void emit(Coder& c, Emitter& e, uint32_t next_code, uint32_t x)
 {
-    emit(c, lzw_end_code(c.code_size));
-    if (c.waiting > 0) stage_byte(c);  // fewer than 8 bits wait after emit
-    c.waiting = 0;
-    if (c.staged > 0) write_sub_block(c);
+    e.bits |= uint64_t(x) << e.waiting;
+    e.waiting += e.width;
+    if (e.waiting >= 8) {
+        store_bytes(c.sub_block + 1 + e.staged, e.bits);
+        const uint32_t whole = e.waiting / 8;
+        e.staged += whole;
+        e.bits >>= 8 * whole;
+        e.waiting -= 8 * whole;
+        if (e.staged >= kSubBlock) e.staged = write_sub_block(c, e.staged, kSubBlock);
+    }
+    if (next_code > e.limit) e.limit = limit_of(++e.width);
+}
+
+// After a clear code the codes are code_size + 1 bits wide again.
+void emit_clear(Coder& c, Emitter& e, uint32_t next_code)
+{
+    emit(c, e, next_code, lzw_clear_code(c.code_size));
+    e.width = c.code_size + 1;
+    e.limit = limit_of(e.width);
 }
 
 void forget_strings(Coder& c)
@@ -112,11 +119,15 @@ void forget_strings(Coder& c)
     c.next_code = lzw_first_string_code(c.code_size);
 }
 
-// Codes the pixels of one stretch, each following the string `prefix` ends.
-void code_stretch(Coder& c, uint32_t& prefix, const uint8_t* pixels, uint64_t count)
+// Codes the pixels of one stretch, each following the string the pixels
+// before it end with.
+void code_stretch(Coder& c, const uint8_t* pixels, uint64_t count)
 {
     int32_t* const keys = c.keys;
     uint16_t* const codes = c.codes;
+    uint32_t prefix = c.prefix;
+    uint32_t next_code = c.next_code;
+    Emitter e = c.emitter;
     for (uint64_t n = 0; n < count; ++n) {
         const uint32_t k = pixels[n];
         const int32_t key = int32_t((k << 12) + prefix);
@@ -145,26 +156,30 @@ void code_stretch(Coder& c, uint32_t& prefix, const uint8_t* pixels, uint64_t co
             }
         }
         // A new string: the one before it is complete.
-        emit(c, prefix);
+        emit(c, e, next_code, prefix);
         prefix = k;
-        if (c.next_code < LZW_CODES) {
-            codes[slot] = uint16_t(c.next_code++);
+        if (next_code < LZW_CODES) {
+            codes[slot] = uint16_t(next_code++);
             keys[slot] = key;
         } else {
             forget_strings(c);
-            c.clearing = true;
-            emit(c, c.clear_code);
+            next_code = c.next_code;
+            emit_clear(c, e, next_code);
         }
     }
+    c.prefix = prefix;
+    c.next_code = next_code;
+    c.emitter = e;
 }
 
-// Long stretches are coded a piece at a time, so that a full output stops
-// the coding soon.
-void code_pixels(Coder& c, uint32_t& prefix, const uint8_t* pixels, uint64_t count)
+// Long stretches go a piece at a time, so that a full output stops the
+// coding soon.
+bool code_pixels(Coder& c, const uint8_t* pixels, uint64_t count)
 {
     constexpr uint64_t kPiece = 65536;
     for (uint64_t at = 0; at < count && !c.out->overflowed; at += kPiece)
-        code_stretch(c, prefix, pixels + at, std::min(kPiece, count - at));
+        code_stretch(c, pixels + at, std::min(kPiece, count - at));
+    return !c.out->overflowed;
 }
 
 // Codes the picture between the code-size byte and the terminator; returns 0,
@@ -181,32 +196,32 @@ uint32_t code_picture(Output& out, uint32_t code_size, const uint8_t* pixels, ui
         return KERNEL_NO_MEMORY;
     }
     c.code_size = code_size;
-    c.clear_code = lzw_clear_code(code_size);
-    c.width = code_size + 1;
-    c.limit = limit_of(c.width);
     c.out = &out;
+    c.emitter.width = code_size + 1;
+    c.emitter.limit = limit_of(c.emitter.width);
     forget_strings(c);
+    emit_clear(c, c.emitter, c.next_code);
 
-    emit(c, c.clear_code);
     const uint64_t count = uint64_t(width) * height;
     if (count > 0) {
-        uint32_t prefix = pixels[0];
+        c.prefix = pixels[0];
         if (!interlaced) {
-            code_pixels(c, prefix, pixels + 1, count - 1);
+            code_pixels(c, pixels + 1, count - 1);
         } else {
             lzw_interlaced_rows(height, [&](uint32_t r) {
                 const uint8_t* row = pixels + uint64_t(r) * width;
-                if (r == 0) {
-                    code_pixels(c, prefix, row + 1, width - 1);
-                } else {
-                    code_pixels(c, prefix, row, width);
-                }
-                return !out.overflowed;
+                return r == 0 ? code_pixels(c, row + 1, width - 1) : code_pixels(c, row, width);
             });
         }
-        if (!out.overflowed) emit(c, prefix);
+        if (!out.overflowed) emit(c, c.emitter, c.next_code, c.prefix);
     }
-    if (!out.overflowed) emit_end(c);
+    if (!out.overflowed) {
+        // The end code, its last partial byte and the last sub-block.
+        Emitter& e = c.emitter;
+        emit(c, e, c.next_code, lzw_end_code(code_size));
+        if (e.waiting > 0) c.sub_block[1 + e.staged++] = uint8_t(e.bits);
+        while (e.staged > 0) e.staged = write_sub_block(c, e.staged, std::min(e.staged, kSubBlock));
+    }
 
     PPCFreeVec(c.keys);
     PPCFreeVec(c.codes);
