@@ -581,6 +581,190 @@ TEST(LzwUnpack, ASourceWhoseBlockEndsBeforeItsEndWordStopsWith14)
     EXPECT_EQ(bytes_of(at_block_end.destination, 40), Bytes(pixels.begin(), pixels.begin() + 40));
 }
 
+// The decoder's rules in their plainest form, one pixel at a time, as an
+// oracle for corrupt streams: the pixels, the error and the source as the
+// joining of sub-blocks leaves it. The source ends at its last byte.
+struct Reference {
+    Bytes pixels;
+    uint32_t error = 0;
+    Bytes source;
+    std::vector<uint32_t> decoded;  // where the pixels decoded before a stop went
+};
+
+Reference reference_unpack(Bytes source, uint32_t width, uint32_t height, bool interlaced)
+{
+    Reference result;
+    result.pixels.assign(width * height, E);
+    const uint32_t size = uint32_t(source.size());
+    if (size == 0 || source[0] > 11) {
+        result.error = 14;
+        result.source = source;
+        return result;
+    }
+    const uint32_t code_size = source[0], clear = 1u << code_size, none = 0xFFFF;
+    uint32_t data_start = 0, data_end = 1, position = 0, data_bits = 0;
+    bool joined = false, over = false;
+    uint32_t width_bits = code_size + 1, limit = 2 * clear, next = clear + 2, first = 0, old = 0;
+    std::vector<uint32_t> prefix(4096, 0), suffix(4096, 0), stack;
+    for (uint32_t i = 0; i < clear; ++i) suffix[i] = i;
+    const auto read = [&]() -> uint32_t {
+        while (position + width_bits >= data_bits && !over) {
+            const uint32_t at = data_end;
+            if (at >= size) return none;
+            const uint32_t count = source[at];
+            if (count == 0) {
+                over = true;
+                break;
+            }
+            if (at + 1 + count >= size) return none;
+            if (joined) {
+                source[at] = source[at - 1];
+                source[at - 1] = source[at - 2];
+                position = position + 16 - data_bits;
+                data_start = at - 1;
+            } else {
+                data_start = at + 1;
+                joined = true;
+            }
+            data_end = at + 1 + count;
+            data_bits = (data_end - data_start) * 8;
+        }
+        if (position + width_bits > data_bits) return none;
+        uint32_t code = 0;
+        for (uint32_t b = 0; b < width_bits; ++b, ++position)
+            code |= ((source[data_start + position / 8] >> (position % 8)) & 1u) << b;
+        return code;
+    };
+    bool fresh = true, finished = false;
+    const auto next_pixel = [&]() -> int {  // -1 stops the work with 14
+        if (!stack.empty()) {
+            const uint32_t top = stack.back();
+            stack.pop_back();
+            return int(top & 0xFF);
+        }
+        if (finished) return 0xFF;
+        uint32_t code = read();
+        if (fresh) {
+            while (code == clear) code = read();
+        } else if (code == clear) {
+            std::fill(prefix.begin(), prefix.end(), 0);
+            for (uint32_t i = clear; i < 4096; ++i) suffix[i] = 0;
+            width_bits = code_size + 1, limit = 2 * clear, next = clear + 2;
+            code = read();
+            fresh = true;
+        }
+        if (code == none) {
+            finished = true;
+            return 0xFF;
+        }
+        if (fresh) {
+            fresh = false;
+            first = old = code;
+            return int(code & 0xFF);
+        }
+        if (code == clear + 1) {
+            finished = true;
+            for (uint32_t at = data_end;; at += 1 + source[at]) {
+                if (over || (at < size && source[at] == 0)) return 0xFE;
+                if (at >= size || at + 1 + source[at] >= size) return 0xFD;
+            }
+        }
+        uint32_t k = code;
+        if (k >= next) {
+            stack.push_back(first);
+            k = old;
+        }
+        while (k >= clear) {
+            stack.push_back(suffix[k]);
+            if (stack.size() > 8192) return -1;
+            if (prefix[k] == k) return 0xFF;
+            k = prefix[k];
+        }
+        first = suffix[k];
+        stack.push_back(first);
+        if (next < 4096) {
+            prefix[next] = old;
+            suffix[next] = first;
+            if (++next >= limit && limit < 4096) limit *= 2, ++width_bits;
+        }
+        old = code;
+        const uint32_t top = stack.back();
+        stack.pop_back();
+        return int(top & 0xFF);
+    };
+    std::vector<uint32_t> rows;
+    if (interlaced) {
+        for (auto [start, step] : {std::pair{0u, 8u}, {4u, 8u}, {2u, 4u}, {1u, 2u}})
+            for (uint32_t r = start; r < height; r += step) rows.push_back(r);
+    } else {
+        for (uint32_t r = 0; r < height; ++r) rows.push_back(r);
+    }
+    for (uint32_t r : rows) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const int pixel = next_pixel();
+            if (pixel < 0) {
+                result.error = 14;
+                result.source = source;
+                return result;
+            }
+            result.pixels[r * width + x] = uint8_t(pixel);
+            result.decoded.push_back(r * width + x);
+        }
+    }
+    result.source = source;
+    return result;
+}
+
+TEST(LzwUnpack, CorruptStreamsDecodeAsTheRulesSay)
+{
+    // Streams of random codes around the next free one, clear and end codes
+    // among them, and valid streams with bytes changed, in sub-blocks of
+    // random sizes, some cut short. Where the work stops with 14, the pixels
+    // decoded before the stop are compared.
+    std::mt19937 random(12);
+    for (int round = 0; round < 3000; ++round) {
+        const uint32_t code_size = 2 + random() % 7, clear = 1u << code_size;
+        const uint32_t width = 1 + random() % 60, height = 1 + random() % 12;
+        const bool interlaced = round % 4 == 3;
+        Bytes stream;
+        if (round % 2 == 0) {
+            std::vector<Code> codes = {{clear, code_size + 1}};
+            uint32_t next = clear + 2, bits = code_size + 1;
+            for (int i = 0; i < 200; ++i) {
+                const uint32_t pick = random() % 100;
+                uint32_t code = pick < 40   ? random() % clear
+                                : pick < 85 ? std::min<uint32_t>(next - random() % std::min(next, 40u), (1u << bits) - 1)
+                                : pick < 90 ? clear
+                                : pick < 92 ? clear + 1
+                                            : random() % (1u << bits);
+                codes.push_back({code, bits});
+                if (code == clear) {
+                    next = clear + 2, bits = code_size + 1;
+                } else if (next < 4096 && ++next == (1u << bits) && bits < 12) {
+                    ++bits;
+                }
+            }
+            stream = stream_of(code_size, codes, 1 + random() % 255);
+        } else {
+            const Bytes pixels = random_pixels(width * height, random() % 2 ? clear : 3, round);
+            const std::vector<uint32_t> sizes = {uint32_t(1 + random() % 255), uint32_t(1 + random() % 9)};
+            stream = reblocked(lzw_run::pack(pixels, width, height, code_size, false).stream, sizes);
+            for (int changes = random() % 4; changes >= 0; --changes)
+                stream[1 + random() % (stream.size() - 1)] ^= uint8_t(1u << (random() % 8));
+        }
+        if (random() % 5 == 0) stream.resize(1 + random() % stream.size());
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        const Reference expected = reference_unpack(stream, width, height, interlaced);
+        UnpackRun run(stream, width, height, interlaced, width * height, width * height);
+        run.run();
+        ASSERT_EQ(run.error(), expected.error);
+        for (uint32_t at : expected.decoded) ASSERT_EQ(run.destination[at], expected.pixels[at]) << at;
+        if (expected.error == 0) {
+            ASSERT_EQ(bytes_of(run.source, uint32_t(stream.size())), expected.source);
+        }
+    }
+}
+
 TEST(LzwUnpack, TruncatedAndNoisyStreamsStayInsideTheSource)
 {
     // Every cut of a valid stream, and streams of noise (the sanitizer build
