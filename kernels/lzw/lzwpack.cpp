@@ -259,8 +259,9 @@ uint32_t pack(void* block)
     uint32_t result = KERNEL_BAD_DATA;
     // Codes wider than 12 bits, or pixels that are no codes, make no stream:
     // it stays the code-size byte and the terminator.
+    const bool interlaced = (block_word(block, kFlags) & kInterlacedFlag) != 0;
     if (code_size <= LZW_MAX_CODE_SIZE && pixels_fit(pixels, *count, code_size))
-        result = code_picture(out, code_size, pixels, width, height, (block_word(block, kFlags) & kInterlacedFlag) != 0);
+        result = code_picture(out, code_size, pixels, width, height, interlaced);
     const uint8_t terminator = 0;
     if (!out.overflowed) put(out, &terminator, 1);
     if (out.overflowed) result = KERNEL_BAD_DATA;

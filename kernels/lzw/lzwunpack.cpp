@@ -406,7 +406,8 @@ uint32_t unpack(void* block)
     // Rows whose start lies below the destination end; in interlaced order
     // only those below the height as well.
     uint64_t rows = 0;
-    if (width > 0 && destination_end > destination) rows = (uint64_t(destination_end - destination) + width - 1) / width;
+    if (width > 0 && destination_end > destination)
+        rows = (uint64_t(destination_end - destination) + width - 1) / width;
     if (interlaced) rows = std::min<uint64_t>(rows, height);
     const checked_u64 extent = checked_size(rows, width);
     uint8_t* pixels = nullptr;

@@ -406,8 +406,8 @@ TEST(LzwUnpack, DecodesStreamsBuiltByHand)
         {"widths at code size 2: the fourth code after the clear code has 4 bits",
          {0x02, 0x03, 0x44, 0x34, 0x50, 0x00}, {0, 1, 2, 3, 0}},
         {"two clear codes first", stream_of(2, {{4, 3}, {4, 3}, {1, 3}, {2, 3}, {5, 3}}), {1, 2}},
-        {"a second clear code after a clear code is the first code", stream_of(2, {{4, 3}, {1, 3}, {4, 3}, {4, 3}, {2, 3}}),
-         {1, 4, 2}},
+        {"a second clear code after a clear code is the first code",
+         stream_of(2, {{4, 3}, {1, 3}, {4, 3}, {4, 3}, {2, 3}}), {1, 4, 2}},
         {"... and is cut to 8 bits", stream_of(8, {{256, 9}, {7, 9}, {256, 9}, {256, 9}, {3, 9}}), {7, 0, 3}},
         {"a code equal to the next free code", stream_of(2, {{4, 3}, {1, 3}, {6, 3}, {5, 3}}), {1, 1, 1}},
         {"code size 1: the width grows once the next code passes 2^width",
@@ -731,9 +731,9 @@ TEST(LzwUnpack, CorruptStreamsDecodeAsTheRulesSay)
             std::vector<Code> codes = {{clear, code_size + 1}};
             uint32_t next = clear + 2, bits = code_size + 1;
             for (int i = 0; i < 200; ++i) {
-                const uint32_t pick = random() % 100;
+                const uint32_t pick = random() % 100, near_next = next - random() % std::min(next, 40u);
                 uint32_t code = pick < 40   ? random() % clear
-                                : pick < 85 ? std::min<uint32_t>(next - random() % std::min(next, 40u), (1u << bits) - 1)
+                                : pick < 85 ? std::min<uint32_t>(near_next, (1u << bits) - 1)
                                 : pick < 90 ? clear
                                 : pick < 92 ? clear + 1
                                             : random() % (1u << bits);
@@ -812,7 +812,9 @@ TEST(LzwRoundTrip, PicturesComeBackAsTheyWent)
         {"flat", [](uint32_t, uint32_t, uint32_t values, uint32_t) { return uint8_t(values - 1); }},
         {"stripes", [](uint32_t x, uint32_t y, uint32_t values, uint32_t) { return uint8_t((x / 3 + y) % values); }},
         {"gradient with noise",
-         [](uint32_t x, uint32_t y, uint32_t values, uint32_t noise) { return uint8_t((x + y + noise % 3) / 4 % values); }},
+         [](uint32_t x, uint32_t y, uint32_t values, uint32_t noise) {
+             return uint8_t((x + y + noise % 3) / 4 % values);
+         }},
     };
     std::mt19937 random(1);
     for (const auto& look : looks) {
