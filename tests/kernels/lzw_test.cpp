@@ -12,7 +12,66 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// Running the modules as the host does; the interop tests use these too.
+namespace {
+
+constexpr uint8_t E = 0xEE;  // a byte the kernel must leave alone
+
+// A run of lzwpack: the output space (filled with E) and the output-position
+// variable in blocks of their own.
+struct PackRun {
+    SharedArena arena;
+    uint8_t* output;
+    uint8_t* position;
+    uint8_t* block;
+
+    PackRun(const Bytes& pixels, uint32_t room, uint32_t width, uint32_t height, uint32_t code_size = 8,
+            bool interlaced = false)
+    {
+        output = arena.fill(room, E);
+        position = arena.alloc(4);
+        host_set_word(position, 0, host_address(output));
+        block = arena.block(36, {{2, host_address(position)},
+                                 {3, host_address(arena.copy(pixels))},
+                                 {4, width},
+                                 {5, height},
+                                 {6, code_size},
+                                 {7, interlaced ? 64u : 0u},
+                                 {8, 0xABCD}});
+    }
+    void run() const { host_call(load_module("lzwpack"), block, 1); }
+    uint32_t advance() const { return host_word(position, 0) - host_address(output); }
+    uint32_t error() const { return host_word(block, 8); }
+};
+
+// A run of lzwunpack: the destination block of `room` bytes (filled with E),
+// word 7 at `end_offset` bytes from its start.
+struct UnpackRun {
+    SharedArena arena;
+    uint8_t* source;
+    uint8_t* destination;
+    uint8_t* block;
+
+    UnpackRun(const Bytes& stream, uint32_t width, uint32_t height, bool interlaced, uint32_t room, uint32_t end_offset)
+    {
+        source = arena.copy(stream);
+        destination = arena.fill(room, E);
+        block = arena.block(40, {{2, host_address(source)},
+                                 {3, host_address(source) + uint32_t(stream.size())},
+                                 {4, width},
+                                 {5, height},
+                                 {6, host_address(destination)},
+                                 {7, host_address(destination) + end_offset},
+                                 {8, interlaced ? 1u : 0u},
+                                 {9, 0xABCD}});
+    }
+    void run() const { host_call(load_module("lzwunpack"), block, 1); }
+    uint32_t error() const { return host_word(block, 9); }
+};
+
+} // namespace
+
+// Running the modules as the host does, with ample room; the interop tests
+// use these too.
 namespace lzw_run {
 
 struct Packed {
@@ -28,46 +87,24 @@ struct Unpacked {
 
 Packed pack(const Bytes& pixels, uint32_t width, uint32_t height, uint32_t code_size, bool interlaced)
 {
-    SharedArena arena;
     const uint32_t room = uint32_t(pixels.size()) * 2 + 64;
-    uint8_t* output = arena.alloc(room);
-    uint8_t* position = arena.alloc(4);
-    host_set_word(position, 0, host_address(output));
-    uint8_t* block = arena.block(36, {{2, host_address(position)},
-                                      {3, host_address(pixels.empty() ? arena.alloc(1) : arena.copy(pixels))},
-                                      {4, width},
-                                      {5, height},
-                                      {6, code_size},
-                                      {7, interlaced ? 64u : 0u},
-                                      {8, 0xABCD}});
-    host_call(load_module("lzwpack"), block, 1);
-    const uint32_t advance = host_word(position, 0) - host_address(output);
-    return {bytes_of(output, std::min(advance, room)), host_word(block, 8), advance};
+    PackRun run(pixels, room, width, height, code_size, interlaced);
+    run.run();
+    return {bytes_of(run.output, std::min(run.advance(), room)), run.error(), run.advance()};
 }
 
 Unpacked unpack(const Bytes& stream, uint32_t width, uint32_t height, bool interlaced)
 {
-    SharedArena arena;
-    uint8_t* source = arena.copy(stream);
     const uint32_t size = width * height;
-    uint8_t* destination = arena.alloc(std::max(size, 1u));
-    uint8_t* block = arena.block(40, {{2, host_address(source)},
-                                      {3, host_address(source) + uint32_t(stream.size())},
-                                      {4, width},
-                                      {5, height},
-                                      {6, host_address(destination)},
-                                      {7, host_address(destination) + size},
-                                      {8, interlaced ? 1u : 0u},
-                                      {9, 0xABCD}});
-    host_call(load_module("lzwunpack"), block, 1);
-    return {bytes_of(destination, size), host_word(block, 9)};
+    UnpackRun run(stream, width, height, interlaced, std::max(size, 1u), size);
+    run.run();
+    return {bytes_of(run.destination, size), run.error()};
 }
 
 } // namespace lzw_run
 
 namespace {
 
-constexpr uint8_t E = 0xEE;  // a byte the kernel must leave alone
 using Code = std::pair<uint32_t, uint32_t>;  // a code and its width in bits
 
 // A stream built by hand: the code-size byte, the codes packed least
@@ -293,29 +330,6 @@ TEST(LzwPack, PixelsAboveTheCodeSizeAndCodeSizesAbove11GiveOnlyTheFrame)
     }
 }
 
-// A run of lzwpack with the output space and the variable in blocks of their own.
-struct PackRun {
-    SharedArena arena;
-    uint8_t* output;
-    uint8_t* position;
-    uint8_t* block;
-
-    PackRun(const Bytes& pixels, uint32_t room, uint32_t width, uint32_t height)
-    {
-        output = arena.fill(room, E);
-        position = arena.alloc(4);
-        host_set_word(position, 0, host_address(output));
-        block = arena.block(36, {{2, host_address(position)},
-                                 {3, host_address(arena.copy(pixels))},
-                                 {4, width},
-                                 {5, height},
-                                 {6, 8},
-                                 {8, 0xABCD}});
-    }
-    uint32_t advance() const { return host_word(position, 0) - host_address(output); }
-    uint32_t error() const { return host_word(block, 8); }
-};
-
 TEST(LzwPack, StopsWhereTheOutputSpaceEnds)
 {
     const Bytes pixels = random_pixels(3000, 256, 7);
@@ -323,7 +337,7 @@ TEST(LzwPack, StopsWhereTheOutputSpaceEnds)
     for (uint32_t room : {1u, 2u, 3u, 254u, 256u, 257u, 1000u, uint32_t(whole.size()) - 1, uint32_t(whole.size())}) {
         SCOPED_TRACE(room);
         PackRun run(pixels, room, 3000, 1);
-        host_call(load_module("lzwpack"), run.block, 1);
+        run.run();
         const uint32_t written = std::min(room, uint32_t(whole.size()));
         EXPECT_EQ(run.advance(), written);
         EXPECT_EQ(bytes_of(run.output, written), Bytes(whole.begin(), whole.begin() + written));
@@ -335,7 +349,7 @@ TEST(LzwPack, AnOutputPositionNamingNoMemoryWritesNothing)
 {
     PackRun run({1, 2, 3}, 4, 3, 1);
     host_set_word(run.position, 0, 0x10);
-    host_call(load_module("lzwpack"), run.block, 1);
+    run.run();
     EXPECT_EQ(host_word(run.position, 0), 0x10u);
     EXPECT_EQ(run.error(), 14u);
 }
@@ -344,7 +358,7 @@ TEST(LzwPack, FlushesTheCodedBytesAndTheOutputPosition)
 {
     PackRun run(random_pixels(900, 256, 3), 2000, 30, 30);
     FlushLog log;
-    host_call(load_module("lzwpack"), run.block, 1);
+    run.run();
     ASSERT_EQ(run.error(), 0u);
     const auto flushed = log.entries();
     for (uint32_t i = 0; i < run.advance(); ++i) EXPECT_TRUE(covered_by(flushed, run.output + i)) << i;
@@ -358,7 +372,7 @@ TEST(LzwPack, WithoutItsTablesWritesTheFrameAndError3)
         PackRun run({1, 2, 3, 4}, 64, 2, 2);
         const uint32_t live = platform_live_blocks(ALLOCATOR_PPC);
         platform_fail_nth_alloc(ALLOCATOR_PPC, failing);
-        host_call(load_module("lzwpack"), run.block, 1);
+        run.run();
         platform_fail_nth_alloc(ALLOCATOR_PPC, 0);
         EXPECT_EQ(run.error(), 3u);
         EXPECT_EQ(run.advance(), 2u);
@@ -368,31 +382,6 @@ TEST(LzwPack, WithoutItsTablesWritesTheFrameAndError3)
 }
 
 // --- lzwunpack -----------------------------------------------------------------
-
-// A run of lzwunpack on a destination block of `room` bytes (E-filled), with
-// word 7 at `rows_to_end` rows from the destination start.
-struct UnpackRun {
-    SharedArena arena;
-    uint8_t* source;
-    uint8_t* destination;
-    uint8_t* block;
-
-    UnpackRun(const Bytes& stream, uint32_t width, uint32_t height, bool interlaced, uint32_t room, uint32_t end_offset)
-    {
-        source = arena.copy(stream);
-        destination = arena.fill(room, E);
-        block = arena.block(40, {{2, host_address(source)},
-                                 {3, host_address(source) + uint32_t(stream.size())},
-                                 {4, width},
-                                 {5, height},
-                                 {6, host_address(destination)},
-                                 {7, host_address(destination) + end_offset},
-                                 {8, interlaced ? 1u : 0u},
-                                 {9, 0xABCD}});
-    }
-    uint32_t error() const { return host_word(block, 9); }
-    void run() const { host_call(load_module("lzwunpack"), block, 1); }
-};
 
 TEST(LzwUnpack, DecodesStreamsBuiltByHand)
 {
