@@ -66,6 +66,15 @@ struct Coder {
     Emitter emitter;
     uint8_t sub_block[1 + kSubBlock + 16];  // its count byte, its data, room for 8-byte stores
     Output* out;
+    // In runs of one pixel value, what a string followed by that value was
+    // found to be is remembered by the string's code, with the table's
+    // generation, which each clearing moves on. A string once found is found
+    // again at the same code until the table is cleared, as a new string only
+    // ever takes an empty slot or one of key 0; the string of key 0 alone may
+    // lose its slot, and is never remembered.
+    uint32_t generation;  // 1 to 4095
+    uint32_t last_pixel;
+    uint32_t found_after[LZW_CODES];  // generation << 20 | pixel << 12 | code
 };
 
 // Writes the first `count` staged bytes as a sub-block; returns how many
@@ -117,6 +126,10 @@ void forget_strings(Coder& c)
 {
     std::fill(c.keys, c.keys + kSlots, kEmpty);
     c.next_code = lzw_first_string_code(c.code_size);
+    if (++c.generation == 4096) {
+        std::fill(c.found_after, c.found_after + LZW_CODES, 0u);
+        c.generation = 1;
+    }
 }
 
 // Codes the pixels of one stretch, each following the string the pixels
@@ -128,11 +141,24 @@ void code_stretch(Coder& c, const uint8_t* pixels, uint64_t count)
     uint32_t prefix = c.prefix;
     uint32_t next_code = c.next_code;
     Emitter e = c.emitter;
+    uint32_t* const found_after = c.found_after;
+    uint32_t generation = c.generation << 8;
+    uint32_t before = c.last_pixel;
     for (uint64_t n = 0; n < count; ++n) {
         const uint32_t k = pixels[n];
+        const bool repeated = k == before;
+        before = k;
+        if (repeated && (found_after[prefix] >> 12) == (generation | k)) {
+            prefix = found_after[prefix] & (LZW_CODES - 1);
+            continue;
+        }
         const int32_t key = int32_t((k << 12) + prefix);
+        const auto remember = [&](uint32_t code) {
+            if (repeated && key != 0) found_after[prefix] = (generation | k) << 12 | code;
+        };
         int32_t slot = int32_t((k << 4) ^ prefix);
         if (keys[slot] == key) {
+            remember(codes[slot]);
             prefix = codes[slot];
             continue;
         }
@@ -151,22 +177,26 @@ void code_stretch(Coder& c, const uint8_t* pixels, uint64_t count)
                 if (keys[slot] <= 0) break;
             }
             if (found) {
+                remember(codes[slot]);
                 prefix = codes[slot];
                 continue;
             }
         }
         // A new string: the one before it is complete.
         emit(c, e, next_code, prefix);
-        prefix = k;
         if (next_code < LZW_CODES) {
+            remember(next_code);
             codes[slot] = uint16_t(next_code++);
             keys[slot] = key;
         } else {
             forget_strings(c);
             next_code = c.next_code;
+            generation = c.generation << 8;
             emit_clear(c, e, next_code);
         }
+        prefix = k;
     }
+    c.last_pixel = before;
     c.prefix = prefix;
     c.next_code = next_code;
     c.emitter = e;

@@ -251,6 +251,84 @@ TEST(LzwPack, AProbeEndsAtTheSlotOfKeyZeroAndTakesIt)
     EXPECT_EQ(lzw_run::unpack(packed.stream, 10, 1, false).pixels, pixels);
 }
 
+// The encoder's rules in their plainest form, as an oracle: the codes with
+// their widths, one pixel at a time through the hash table and its probe.
+Bytes reference_pack(const Bytes& pixels, uint32_t code_size)
+{
+    const uint32_t clear = 1u << code_size;
+    std::vector<int32_t> keys(5003, -1);
+    std::vector<uint32_t> codes(5003);
+    std::vector<Code> emitted;
+    uint32_t width = code_size + 1, next = clear + 2;
+    bool clearing = false;
+    const auto emit = [&](uint32_t x) {
+        emitted.push_back({x, width});
+        const uint32_t limit = width >= 12 ? 4096 : (1u << width) - 1;
+        if (clearing) {
+            width = code_size + 1;
+            clearing = false;
+        } else if (next > limit) {
+            ++width;
+        }
+    };
+    emit(clear);
+    if (!pixels.empty()) {
+        uint32_t prefix = pixels[0];
+        for (size_t n = 1; n < pixels.size(); ++n) {
+            const uint32_t k = pixels[n];
+            const int32_t key = int32_t((k << 12) + prefix);
+            int32_t slot = int32_t((k << 4) ^ prefix);
+            bool found = keys[slot] == key;
+            if (!found && keys[slot] >= 0) {
+                const int32_t step = slot == 0 ? 1 : 5003 - slot;
+                do {
+                    slot -= step;
+                    if (slot < 0) slot += 5003;
+                    found = keys[slot] == key;
+                } while (!found && keys[slot] > 0);
+            }
+            if (found) {
+                prefix = codes[slot];
+                continue;
+            }
+            emit(prefix);
+            prefix = k;
+            if (next < 4096) {
+                codes[slot] = next++;
+                keys[slot] = key;
+            } else {
+                std::fill(keys.begin(), keys.end(), -1);
+                next = clear + 2;
+                clearing = true;
+                emit(clear);
+            }
+        }
+        emit(prefix);
+    }
+    emit(clear + 1);
+    return stream_of(code_size, emitted, 254);
+}
+
+TEST(LzwPack, StreamsAreTheRulesTakenOnePixelAtATime)
+{
+    // Runs of random lengths over few or many values, long enough to clear
+    // the table again and again.
+    std::mt19937 random(8);
+    for (int round = 0; round < 60; ++round) {
+        const uint32_t code_size = round % 10 == 9 ? 11 : 2 + round % 7;
+        const uint32_t values = std::min(1u << code_size, 1u + uint32_t(random() % 256));
+        const uint32_t count = round < 10 ? uint32_t(random() % 40) : 1 + uint32_t(random() % 60000);
+        Bytes pixels;
+        while (pixels.size() < count) {
+            const uint8_t value = uint8_t(random() % values);
+            for (uint32_t run = 1 + random() % (round % 3 == 0 ? 2 : 60); run > 0 && pixels.size() < count; --run)
+                pixels.push_back(value);
+        }
+        SCOPED_TRACE(testing::Message() << "round " << round << ", " << count << " pixels");
+        ASSERT_EQ(lzw_run::pack(pixels, count, 1, code_size, false).stream, reference_pack(pixels, code_size));
+    }
+}
+
 TEST(LzwPack, CutsTheDataIntoSubBlocksOf254Bytes)
 {
     for (uint32_t count : {200u, 230u, 260u, 600u, 5000u}) {
