@@ -33,6 +33,8 @@ struct ConformanceRow {
     // arena) for a small valid run, and lists any source the module rewrites
     // in place without a flush.
     Prepare prepare;
+    // The name the version string carries, when it is not the module's own.
+    const char* version_name = nullptr;
 };
 
 // --- planar and chunky: chunkytoplanes, planestochunky, truetoplanes, planestotrue ---
@@ -383,7 +385,35 @@ void prepare_deepload(SharedArena& arena, uint8_t* block, Exempt& exempt)
 
 // --- LZW -------------------------------------------------------------------------
 
-// (the small runs of this group come here)
+void prepare_lzwpack(SharedArena& arena, uint8_t* block, Exempt&)
+{
+    // Five rows of three pixels, interlaced, at code size 4.
+    const std::vector<uint8_t> pixels = {1, 1, 1, 2, 2, 2, 3, 4, 5, 1, 1, 1, 15, 0, 15};
+    uint8_t* position = arena.alloc(4);
+    host_set_word(position, 0, host_address(arena.alloc(64)));
+    host_set_word(block, 2, host_address(position));
+    host_set_word(block, 3, host_address(arena.copy(pixels)));
+    host_set_word(block, 4, 3);
+    host_set_word(block, 5, 5);
+    host_set_word(block, 6, 4);
+    host_set_word(block, 7, 64);
+}
+
+void prepare_lzwunpack(SharedArena& arena, uint8_t* block, Exempt& exempt)
+{
+    // Pixels 0, 1, 2, 3, 0 at code size 2, in sub-blocks of two bytes and
+    // one: joining them moves two bytes over the second count byte.
+    const std::vector<uint8_t> stream = {0x02, 0x02, 0x44, 0x34, 0x01, 0x50, 0x00};
+    uint8_t* source = arena.copy(stream);
+    exempt.push_back({source, uint32_t(stream.size())});
+    uint8_t* destination = arena.alloc(5);
+    host_set_word(block, 2, host_address(source));
+    host_set_word(block, 3, host_address(source) + uint32_t(stream.size()));
+    host_set_word(block, 4, 5);
+    host_set_word(block, 5, 1);
+    host_set_word(block, 6, host_address(destination));
+    host_set_word(block, 7, host_address(destination) + 5);
+}
 
 // --- colour reduction ------------------------------------------------------------
 
@@ -617,6 +647,8 @@ const std::vector<ConformanceRow>& rows()
         {"deepload", 9, true, {"UnPackRLE_24"}, false, std::nullopt, prepare_deepload},
 
         // LZW
+        {"lzwpack", 9, false, {}, true, 0u, prepare_lzwpack, "maxqbdl"},
+        {"lzwunpack", 10, false, {}, true, 0u, prepare_lzwunpack, "maxvoqbdl"},
 
         // colour reduction
         {"diffusedither", 7, false, {}, true, 0u, prepare_colour_dither},
@@ -867,7 +899,7 @@ TEST_P(Conformance, ExportsAndVersionString)
 
     std::ifstream file(module->path, std::ios::binary);
     const std::string contents((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const std::string tag = std::string("$VER: ") + row.name + " ";
+    const std::string tag = std::string("$VER: ") + (row.version_name ? row.version_name : row.name) + " ";
     const size_t at = contents.find(tag);
     ASSERT_NE(at, std::string::npos) << "no version string naming the module";
     const size_t end = contents.find('\0', at);
