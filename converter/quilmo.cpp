@@ -54,7 +54,7 @@ char* OutputNameFor(const char* input)
     return name;
 }
 
-// Steps 9 to 13: the file starts with FORM; see whether it is an ILBM and
+// The file starts with FORM: see whether it is an ILBM and
 // convert it. The stream stays open for the caller to close.
 int ConvertForm(std::FILE* in, const char* outputName)
 {
