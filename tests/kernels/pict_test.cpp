@@ -344,7 +344,7 @@ TEST(PictOpcodes, Version2StepsOverEveryKindOfOpcode)
         {"reserved with a length word: 0x24, 0x2F, 0x92, 0x9B", [](Picture& p) {
              for (uint16_t o : {0x24, 0x2F, 0x92, 0x9B}) { pict::op(p, o); pict::put16(p.bytes, 3); put_n(p, 3); }
          }},
-        {"LongText", [](Picture& p) { pict::op(p, 0x28); pict::put_point(p.bytes, 1, 2); pict::put_string(p.bytes, "Hello"); }},
+        {"LongText, below the frame", [](Picture& p) { pict::op(p, 0x28); pict::put_point(p.bytes, 1, 40); pict::put_string(p.bytes, "Hello"); }},
         {"DHText, DVText", [](Picture& p) {
              pict::op(p, 0x29); pict::put8(p.bytes, 9); pict::put_string(p.bytes, "ab");
              pict::op(p, 0x2A); pict::put8(p.bytes, 9); pict::put_string(p.bytes, "abc");
