@@ -82,7 +82,8 @@ pen_reach reach_of(int64_t low, int64_t high, int64_t size, const span& position
 
 // --- painting -----------------------------------------------------------------------
 
-// Paints the cells of [left, right) x [top, bottom), which lie inside the frame.
+// Paints the cells of [left, right) x [top, bottom), which lie inside the
+// frame. Copying needs only the pattern; other modes read the planes.
 void paint_pen_cells(int64_t left, int64_t top, int64_t right, int64_t bottom)
 {
     for (int64_t y = top; y < bottom; ++y) {
@@ -90,8 +91,13 @@ void paint_pen_cells(int64_t left, int64_t top, int64_t right, int64_t bottom)
         const uint8_t* pattern = pen_pat + (y & 7) * 8;
         for (int64_t x = left; x < right; ++x) {
             const uint32_t i = row + uint32_t(x);
-            Colour d = {red[i], green[i], blue[i]};
-            pen_trf(pattern[x & 7] != 0 ? kBlack : kWhite, d);
+            Colour d;
+            if (pen_trf == srcCopy) {
+                d = pattern[x & 7] != 0 ? foreground : background;
+            } else {
+                d = {red[i], green[i], blue[i]};
+                pen_trf(pattern[x & 7] != 0 ? kBlack : kWhite, d);
+            }
             red[i] = d.red;
             green[i] = d.green;
             blue[i] = d.blue;
@@ -109,20 +115,23 @@ void draw_pen_rect(const Rect& rect)
         paint_pen_cells(inside.left, inside.top, inside.right, inside.bottom);
 }
 
-// The pen at (x, y), in as many pieces as its wrapping round 65536 makes,
-// each cut to the drawable area.
-void draw_pen(int64_t x, int64_t y)
+// A pen of width x height at (x, y), in as many pieces as its wrapping
+// round 65536 makes, each cut to the drawable area.
+void draw_pen_sized(int64_t x, int64_t y, int64_t width, int64_t height)
 {
     const drawable area = drawable_area();
     for (const int64_t cx : {-kCoordinates, int64_t(0), kCoordinates}) {
-        const int64_t left = std::max(x + cx, area.left), right = std::min(x + cx + pen_width, area.right);
+        const int64_t left = std::max(x + cx, area.left), right = std::min(x + cx + width, area.right);
         if (left >= right) continue;
         for (const int64_t cy : {-kCoordinates, int64_t(0), kCoordinates}) {
-            const int64_t top = std::max(y + cy, area.top), bottom = std::min(y + cy + pen_height, area.bottom);
+            const int64_t top = std::max(y + cy, area.top), bottom = std::min(y + cy + height, area.bottom);
             if (top < bottom) paint_pen_cells(left, top, right, bottom);
         }
     }
 }
+
+// The pen at (x, y).
+void draw_pen(int64_t x, int64_t y) { draw_pen_sized(x, y, pen_width, pen_height); }
 
 // --- walks ------------------------------------------------------------------------------
 
@@ -524,10 +533,19 @@ void stamp_outline(uint32_t n, const poly_point* points, const pen_reach& rx, co
 }
 
 // Fills row y from x = from to x = to with the pen, where the area sees it.
+// Stamps of a pen one cell wide tile the run once: one stamp as wide as the
+// run does the same.
 void fill_run(const pen_reach& rx, int64_t from, int64_t to, int64_t y)
 {
-    for (int i = 0; i < rx.count; ++i)
-        for (int64_t x = std::max(from, rx.spans[i].first); x <= std::min(to, rx.spans[i].last); ++x) draw_pen(x, y);
+    for (int i = 0; i < rx.count; ++i) {
+        const int64_t first = std::max(from, rx.spans[i].first), last = std::min(to, rx.spans[i].last);
+        if (first > last) continue;
+        if (pen_width == 1) {
+            draw_pen_sized(first, y, last - first + 1, pen_height);
+            continue;
+        }
+        for (int64_t x = first; x <= last; ++x) draw_pen(x, y);
+    }
 }
 
 // Traces and fills the polygon of points 0 ... n - 1; slot n is free for

@@ -744,10 +744,10 @@ TEST(PictPenModel, RandomShapesMatchTheStepByStepWalk)
 
 // --- away from the origin ---------------------------------------------------------------------
 
-// Every drawing opcode draws the same picture in a frame away from the
-// origin as at the origin, its coordinates moved with the frame (by
-// multiples of 8, so that the pen pattern falls alike).
-TEST(PictPenAway, EachOpcodeDrawsTheSameAwayFromTheOrigin)
+// Every drawing opcode of the pen and the text draws the same picture in a
+// frame away from the origin as at the origin, its coordinates moved with
+// the frame (by multiples of 8, so that the pen pattern falls alike).
+TEST(PictDrawingAway, EachOpcodeDrawsTheSameAwayFromTheOrigin)
 {
     struct Case {
         const char* name;
@@ -780,6 +780,21 @@ TEST(PictPenAway, EachOpcodeDrawsTheSameAwayFromTheOrigin)
          }},
         {"paintPoly", [](Picture& p, uint16_t dx, uint16_t dy) {
              pict::polygon(p, {{2 + dx, 1 + dy}, {30 + dx, 4 + dy}, {12 + dx, 11 + dy}, {6 + dx, 6 + dy}});
+         }},
+        {"LongText, DHText", [](Picture& p, uint16_t dx, uint16_t dy) {
+             pict::long_text(p, 1 + dx, 10 + dy, "Ag");
+             pict::dh_text(p, 2, "W!");
+         }},
+        {"DVText, DHDVText", [](Picture& p, uint16_t dx, uint16_t dy) {
+             pict::line(p, 3 + dx, 0 + dy, 3 + dx, 0 + dy);
+             pict::dv_text(p, 9, "Qy");
+             pict::dhdv_text(p, 2, 2, "j");
+         }},
+        {"a turned text block", [](Picture& p, uint16_t dx, uint16_t dy) {
+             pict::text_begin(p, 90);
+             pict::text_centre(p, 2, 1);
+             pict::long_text(p, 12 + dx, 2 + dy, "Hey");
+             pict::text_end(p);
          }},
     };
     for (const Case& c : cases) {

@@ -1,7 +1,8 @@
 // A small PICT writer for the tests and benchmarks of pictrender: version-1
 // and version-2 pictures, opcodes with their data, pixel images with their
-// rows packed as QuickDraw packs them; and a runner that hands the written
-// bytes to pictrender as a file and returns what it delivered.
+// rows packed as QuickDraw packs them, the pen, text and comment opcodes;
+// a runner that hands the written bytes to pictrender as a file and returns
+// what it delivered, and a view of that as text art.
 //
 //     pict::Picture p = pict::begin(2, {0, 0, 10, 20});
 //     pict::op(p, 0x1A);                         // RGBFgCol
