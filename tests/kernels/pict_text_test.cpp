@@ -153,13 +153,6 @@ std::vector<std::pair<int32_t, int32_t>> glyph_cells(int32_t x, int32_t y, const
 
 Rendered render(Picture& p) { return pict::render(pict::end(p)); }
 
-// A black dot at (x, y) from a one-pixel bitmap: drawn only when the stream
-// is in step and no text block is open.
-void dot(Picture& p, uint16_t x, uint16_t y)
-{
-    pict::bitmap(p, 0x90, {0, 0, 1, 1}, {1}, {0, 0, 1, 1}, {y, x, uint16_t(y + 1), uint16_t(x + 1)}, 0);
-}
-
 // --- strings ----------------------------------------------------------------------------
 
 TEST(PictText, AWordOfText)
@@ -326,9 +319,9 @@ TEST(PictComments, TextBlocksOpenAndCloseByTheirComments)
         SCOPED_TRACE(c.name);
         Picture p = pict::begin(2, {0, 0, 1, 3});
         c.comment(p);
-        dot(p, 0, 0);
+        pict::dot(p, 0, 0);
         pict::text_end(p);
-        dot(p, 2, 0);
+        pict::dot(p, 2, 0);
         const Rendered r = render(p);
         EXPECT_EQ(r.error, 0u);
         EXPECT_EQ(pict::art(r), Art{c.block_open ? "..#" : "#.#"});
@@ -431,7 +424,7 @@ TEST(PictComments, EveryRunStartsWithNoBlockOpenAndTheCentreAtRest)
     EXPECT_EQ(pict::render(pict::end(first)).error, 0u);  // left open
 
     Picture second = pict::begin(2, {0, 0, 12, 12});
-    dot(second, 11, 11);
+    pict::dot(second, 11, 11);
     pict::text_begin(second, 180);
     pict::long_text(second, 4, 9, "L");  // about (4, 9) alone
     pict::text_end(second);

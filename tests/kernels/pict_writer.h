@@ -295,6 +295,14 @@ inline void bitmap(Picture& p, uint16_t opcode, const Rect& bounds, const Bytes&
     put_pixel_rows(p, opcode, pixels, width_of(bounds), 1, row_bytes);
 }
 
+// A black dot at (x, y) from a one-pixel bitmap: the tests' sign that the
+// stream was still in step where it stands (and, for text blocks, that no
+// block was open).
+inline void dot(Picture& p, uint16_t x, uint16_t y)
+{
+    bitmap(p, 0x90, {0, 0, 1, 1}, {1}, {0, 0, 1, 1}, {y, x, uint16_t(y + 1), uint16_t(x + 1)}, 0);
+}
+
 // An indexed pixel map of 1, 2, 4 or 8 bits (0x90/0x98, 0x91/0x99) with its
 // colour table.
 inline void indexed(Picture& p, uint16_t opcode, const Rect& bounds, uint16_t bits, const Bytes& pixels,
