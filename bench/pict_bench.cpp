@@ -1,7 +1,9 @@
 // pictrender on 1920 x 1080 pictures, a 32-bit direct-colour map and an
 // 8-bit indexed map, both PackBits-packed, in pixels per second from the
 // file to the delivered picture; beside ImageMagick converting the same file
-// to PPM as a whole process.
+// to PPM as a whole process. And a picture drawn with the pen and the text
+// (lines, frames, painted rectangles and polygons, strings), beside memcpy
+// of its 24-bit pixels.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -51,6 +53,38 @@ std::string indexed_file()
         pict::Picture p = pict::begin(2, frame);
         pict::indexed(p, 0x98, frame, 8, photo_like(kWidth, kHeight, 1), table, frame, frame, 0);
         const std::string made = (scratch_dir() / "indexed8.pict").string();
+        pict::write_file(made, pict::end(p));
+        return made;
+    }();
+    return path;
+}
+
+// A chart-like picture: a grid of lines, framed and painted bars, filled
+// triangles and a label on each bar.
+std::string drawing_file()
+{
+    static const std::string path = [] {
+        const pict::Rect frame = {0, 0, kHeight, kWidth};
+        pict::Picture p = pict::begin(2, frame);
+        for (uint16_t x = 0; x < kWidth; x += 40) pict::line(p, x, 0, x, kHeight - 1);
+        for (uint16_t y = 0; y < kHeight; y += 40) pict::line(p, 0, y, kWidth - 1, y);
+        pict::pen_size(p, 2, 2);
+        for (uint16_t i = 0; i < 200; ++i) {
+            const uint16_t left = uint16_t(i * 9 + 10), top = uint16_t(100 + (i * 37) % 800);
+            const pict::Rect bar = {top, left, uint16_t(kHeight - 20), uint16_t(left + 8)};
+            pict::colour(p, 0x1A, {uint16_t(i * 300), uint16_t(0xFFFF - i * 200), 0x4000});
+            pict::rect_op(p, 0x31, bar);
+            pict::colour(p, 0x1A, {0, 0, 0});
+            pict::op(p, 0x38);
+            pict::long_text(p, left, uint16_t(top - 4), "Bar " + std::to_string(i));
+        }
+        pict::pen_size(p, 1, 1);
+        pict::pen_mode(p, 2);
+        for (int32_t i = 0; i < 100; ++i) {
+            const int32_t x = 20 + (i * 173) % 1700, y = 20 + (i * 91) % 900;
+            pict::polygon(p, {{x, y}, {x + 200, y + 40}, {x + 60, y + 150}});
+        }
+        const std::string made = (scratch_dir() / "drawing.pict").string();
         pict::write_file(made, pict::end(p));
         return made;
     }();
@@ -109,5 +143,9 @@ BENCHMARK_CAPTURE(BM_pictrender, Direct32, direct_file)->UseRealTime()->Unit(ben
 BENCHMARK_CAPTURE(BM_imagemagick, Direct32, direct_file)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_pictrender, Indexed8PackBits, indexed_file)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_imagemagick, Indexed8PackBits, indexed_file)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_pictrender, Drawing, drawing_file)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_MemcpyPictPixels(benchmark::State& state) { bench_memcpy(state, 3u * kWidth * kHeight); }
+BENCHMARK(BM_MemcpyPictPixels)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -32,7 +32,7 @@ uint8_t read_UBYTE()
     return uint8_t(c);
 }
 
-[[maybe_unused]] int8_t read_BYTE() { return int8_t(read_UBYTE()); }
+int8_t read_BYTE() { return int8_t(read_UBYTE()); }
 
 uint16_t read_UWORD()
 {
@@ -87,7 +87,7 @@ void read_point(Point& point)
 }
 
 // A horizontal, then a vertical difference, one signed byte each.
-[[maybe_unused]] void read_short_point(Point& point)
+void read_short_point(Point& point)
 {
     point.x = uint16_t(read_BYTE());
     point.y = uint16_t(read_BYTE());

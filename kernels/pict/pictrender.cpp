@@ -12,9 +12,11 @@
 #include "kernels/common/buffers.h"
 #include "kernels/common/entry.h"
 #include "kernels/common/picture.h"
+#include "kernels/pict/pict_draw.h"
 #include "kernels/pict/pict_pixmap.h"
 #include "kernels/pict/pict_read.h"
 #include "kernels/pict/pict_state.h"
+#include "kernels/pict/pict_text.h"
 #include "kernels/pict/pict_transfer.h"
 
 KERNEL_VERSION("pictrender", "1.0", "11.12.2026");
@@ -202,47 +204,6 @@ void BkPixPat(uint16_t) { read_pattern(); }
 void PnPixPat(uint16_t) { read_pattern(); }
 void FillPixPat(uint16_t) { read_pattern(); }
 
-// --- opcodes that draw nothing yet ---------------------------------------------------
-//
-// Painted polygons, text and long comments are not drawn; these read past
-// their data, which the table's length does not describe.
-
-void skip_string() { skip(read_UBYTE()); }
-
-void paintPoly(uint16_t) { skip_poly_or_region(); }
-
-void LongText(uint16_t)
-{
-    Point at;
-    read_point(at);
-    skip_string();
-}
-
-void DHText(uint16_t)
-{
-    read_UBYTE();
-    skip_string();
-}
-
-void DVText(uint16_t)
-{
-    read_UBYTE();
-    skip_string();
-}
-
-void DHDVText(uint16_t)
-{
-    read_UBYTE();
-    read_UBYTE();
-    skip_string();
-}
-
-void LongComment(uint16_t)
-{
-    read_UWORD();  // kind
-    skip(read_UWORD());
-}
-
 // --- the opcode table -------------------------------------------------------------------
 
 using OpHandler = void (*)(uint16_t version);
@@ -288,10 +249,10 @@ constexpr optable_entry optable[] = {
     {"HiliteColor", 6, nullptr},                    // 0x1D
     {"DefHilite", 0, nullptr},                      // 0x1E
     {"OpColor", 0, OpColor},                        // 0x1F
-    {"Line", 8, nullptr},                           // 0x20
-    {"LineFrom", 4, nullptr},                       // 0x21
-    {"ShortLine", 6, nullptr},                      // 0x22
-    {"ShortLineFrom", 2, nullptr},                  // 0x23
+    {"Line", 8, Line},                              // 0x20
+    {"LineFrom", 4, LineFrom},                      // 0x21
+    {"ShortLine", 6, ShortLine},                    // 0x22
+    {"ShortLineFrom", 2, ShortLineFrom},            // 0x23
     {"reserved", -1, nullptr},                      // 0x24
     {"reserved", -1, nullptr},                      // 0x25
     {"reserved", -1, nullptr},                      // 0x26
@@ -304,16 +265,16 @@ constexpr optable_entry optable[] = {
     {"reserved", -1, nullptr},                      // 0x2D
     {"reserved", -1, nullptr},                      // 0x2E
     {"reserved", -1, nullptr},                      // 0x2F
-    {"frameRect", 8, nullptr},                      // 0x30
-    {"paintRect", 8, nullptr},                      // 0x31
+    {"frameRect", 8, frameRect},                    // 0x30
+    {"paintRect", 8, paintRect},                    // 0x31
     {"eraseRect", 8, nullptr},                      // 0x32
     {"invertRect", 8, nullptr},                     // 0x33
     {"fillRect", 8, nullptr},                       // 0x34
     {"reserved", 8, nullptr},                       // 0x35
     {"reserved", 8, nullptr},                       // 0x36
     {"reserved", 8, nullptr},                       // 0x37
-    {"frameSameRect", 0, nullptr},                  // 0x38
-    {"paintSameRect", 0, nullptr},                  // 0x39
+    {"frameSameRect", 0, frameSameRect},            // 0x38
+    {"paintSameRect", 0, paintSameRect},            // 0x39
     {"eraseSameRect", 0, nullptr},                  // 0x3A
     {"invertSameRect", 0, nullptr},                 // 0x3B
     {"fillSameRect", 0, nullptr},                   // 0x3C
@@ -416,7 +377,7 @@ constexpr optable_entry optable[] = {
     {"reserved", -1, nullptr},                      // 0x9D
     {"reserved", -1, nullptr},                      // 0x9E
     {"reserved", -1, nullptr},                      // 0x9F
-    {"ShortComment", 2, nullptr},                   // 0xA0
+    {"ShortComment", 2, ShortComment},              // 0xA0
     {"LongComment", 0, LongComment},                // 0xA1
 };
 static_assert(std::size(optable) == 0xA2, "one entry for each opcode 0x00 to 0xA1");
@@ -512,6 +473,7 @@ void reset_drawing_state()
     ps_cent_x = 0;
     ps_cent_y = 0;
     ps_cent_set = 0;
+    tfont = &default_bdffont;
     std::memset(expand_scratch, 0, sizeof expand_scratch);
 }
 

@@ -494,7 +494,7 @@ void prepare_palettetune(SharedArena& arena, uint8_t* block, Exempt&)
 // pictrender reads a picture file by name. Its small run is one version-2
 // picture of 3 x 2 pixels, written once per process to a file of its own: a
 // bitmap, an indexed map with its colour table and a direct map, one column
-// each. The picture record and pixel buffer the run hands over are new host
+// each, then every pen, text and comment opcode drawn over them. The picture record and pixel buffer the run hands over are new host
 // blocks, outside the buffers the suite compares, and belong to the host; the
 // suite leaves them allocated.
 const std::string& pict_conformance_file()
@@ -522,7 +522,17 @@ const std::string& pict_conformance_file()
         words({0, 0, 2, 1, 0, 1, 2, 2, 0, 0x0100, 0x0000});
         words({0x009A, 0, 0xFF, 0x8004});
         pixmap(16, 32, 3, 4);
-        words({0, 0, 2, 1, 0, 2, 2, 3, 0x40, 0x0011, 0x2233, 0x0044, 0x5566, 0x00FF});  // whole pixels; the end
+        words({0, 0, 2, 1, 0, 2, 2, 3, 0x40, 0x0011, 0x2233, 0x0044, 0x5566});  // whole pixels
+        // The pen: its size, the four lines, the four rectangles, a polygon.
+        words({0x0007, 1, 1, 0x0020, 0, 0, 1, 2, 0x0021, 1, 0, 0x0022, 0, 1, 0x0101, 0x0023, 0xFF00});
+        words({0x0030, 0, 0, 2, 3, 0x0031, 1, 1, 2, 2, 0x0038, 0x0039});
+        words({0x0071, 22, 0, 0, 2, 3, 0, 0, 0, 2, 1, 1});
+        // A turned text block: begin (90 degrees), centre, a string, end;
+        // then the three relative text opcodes, and the end of the picture.
+        words({0x00A1, 150, 6, 0x0100, 90, 0x0200, 0x00A1, 154, 8, 1, 0, 0xFFFF, 0});
+        words({0x0028, 1, 0, 0x0141, 0x00A0, 151});                     // "A"
+        words({0x0029, 0x0102, 0x4869, 0x002A, 0x0102, 0x6779});        // "Hi", "gy"
+        words({0x002B, 0x0101, 0x0178, 0x00FF});                        // "x"; the end
         auto* made = new std::string(testing::TempDir() + "pictrender_conformance_" +
                                      std::to_string(std::random_device{}()) + ".pict");
         std::ofstream(*made, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));

@@ -62,13 +62,6 @@ struct Expected {
     }
 };
 
-// A black dot at (x, y) from a one-pixel bitmap: drawn only when the stream
-// is still in step where it stands.
-void dot(Picture& p, uint16_t x, uint16_t y)
-{
-    pict::bitmap(p, 0x90, {0, 0, 1, 1}, {1}, {0, 0, 1, 1}, {y, x, uint16_t(y + 1), uint16_t(x + 1)}, 0);
-}
-
 // A one-pixel indexed image of any 16-bit colour at (x, y), drawn with
 // `mode`.
 void pixel(Picture& p, uint16_t x, uint16_t y, Rgb16 colour, uint16_t mode = 0)
@@ -215,7 +208,7 @@ TEST(PictRender, APictureThatDrawsNothingIsWhiteAndItsRecordAndPixelsAreFlushed)
 TEST(PictRender, AFrameAwayFromTheOriginGivesItsOwnSize)
 {
     Picture p = pict::begin(2, {100, 200, 103, 205});
-    dot(p, 201, 102);
+    pict::dot(p, 201, 102);
     const Rendered r = pict::render(pict::end(p));
     EXPECT_EQ(r.error, 0u);
     EXPECT_EQ(rows_of(r), Expected(5, 3).set(1, 2, kBlack8).rows());
@@ -289,7 +282,7 @@ void expect_in_step(int version, const std::vector<StepCase>& cases)
         SCOPED_TRACE(c.name);
         Picture p = pict::begin(version, {0, 0, 3, 4});
         c.write(p);
-        dot(p, 2, 1);
+        pict::dot(p, 2, 1);
         const Rendered r = pict::render(pict::end(p));
         EXPECT_EQ(r.error, 0u);
         EXPECT_EQ(rows_of(r), Expected(4, 3).set(2, 1, kBlack8).rows());
@@ -344,7 +337,7 @@ TEST(PictOpcodes, Version2StepsOverEveryKindOfOpcode)
         {"reserved with a length word: 0x24, 0x2F, 0x92, 0x9B", [](Picture& p) {
              for (uint16_t o : {0x24, 0x2F, 0x92, 0x9B}) { pict::op(p, o); pict::put16(p.bytes, 3); put_n(p, 3); }
          }},
-        {"LongText", [](Picture& p) { pict::op(p, 0x28); pict::put_point(p.bytes, 1, 2); pict::put_string(p.bytes, "Hello"); }},
+        {"LongText, below the frame", [](Picture& p) { pict::op(p, 0x28); pict::put_point(p.bytes, 1, 40); pict::put_string(p.bytes, "Hello"); }},
         {"DHText, DVText", [](Picture& p) {
              pict::op(p, 0x29); pict::put8(p.bytes, 9); pict::put_string(p.bytes, "ab");
              pict::op(p, 0x2A); pict::put8(p.bytes, 9); pict::put_string(p.bytes, "abc");
@@ -416,9 +409,9 @@ TEST(PictOpcodes, DataLeadingBackwardsEndsTheLoopWithError14AndTheOutputStageRun
     for (const StepCase& c : cases) {
         SCOPED_TRACE(c.name);
         Picture p = pict::begin(2, {0, 0, 2, 3});
-        dot(p, 0, 0);
+        pict::dot(p, 0, 0);
         c.write(p);
-        dot(p, 2, 1);
+        pict::dot(p, 2, 1);
         const Rendered r = pict::render(pict::end(p));
         EXPECT_EQ(r.error, 14u);
         EXPECT_EQ(rows_of(r), Expected(3, 2).set(0, 0, kBlack8).rows()) << "drawn up to there";
@@ -495,7 +488,7 @@ Rendered indexed_row(uint16_t width, uint16_t row_bytes, const Bytes& row)
     pict::put_colour_table(p.bytes, grey);
     pict::put_placement(p, 0x98, {0, 0, 1, width}, {0, 0, 1, width}, 0);
     pict::put_bytes(p.bytes, row);
-    dot(p, 0, 1);
+    pict::dot(p, 0, 1);
     return pict::render(pict::end(p));
 }
 
@@ -567,7 +560,7 @@ TEST(PictImages, BitmapsStoredOrPackedByRowBytes)
         Picture p = pict::begin(2, {0, 0, height, c.width});
         const Rect whole = {0, 0, height, c.width};
         pict::bitmap(p, c.opcode, whole, bits, whole, whole, 0, c.row_bytes);
-        dot(p, 0, 0);
+        pict::dot(p, 0, 0);
         expected.set(0, 0, kBlack8);
         const Rendered r = pict::render(pict::end(p));
         EXPECT_EQ(r.error, 0u);
@@ -684,7 +677,7 @@ TEST(PictImages, DirectColourPixels)
                 }
             pict::direct16(p, whole, pixels, whole, whole, 0, c.row_bytes);
         }
-        dot(p, 0, 0);
+        pict::dot(p, 0, 0);
         expected.set(0, 0, kBlack8);
         const Rendered r = pict::render(pict::end(p));
         EXPECT_EQ(r.error, 0u);
@@ -715,7 +708,7 @@ TEST(PictImages, DirectMapsOfEightBitsOrLessDrawNothing)
         pict::put_pixmap(p.bytes, m);
         pict::put_placement(p, 0x9A, {0, 0, 1, 4}, {0, 0, 1, 4}, 0);
         pict::put16(p.bytes, 0x0102);  // one stored row
-        dot(p, 3, 0);
+        pict::dot(p, 3, 0);
         const Rendered r = pict::render(pict::end(p));
         EXPECT_EQ(r.error, 0u);
         EXPECT_EQ(rows_of(r), Expected(4, 1).set(3, 0, kBlack8).rows());
@@ -801,7 +794,7 @@ TEST(PictImages, UnsupportedMapsRecordTheirErrorAndTheRestIsDrawn)
         pict::put_colour_table(p.bytes, {{0x1000, 0x2000, 0x3000}, {0x4000, 0x5000, 0x6000}});
         pict::put_placement(p, 0x98, {0, 0, 1, 2}, {0, 0, 1, 2}, 0);
         pict::put16(p.bytes, 0x0100);
-        dot(p, 1, 0);
+        pict::dot(p, 1, 0);
         const Rendered r = pict::render(pict::end(p));
         EXPECT_EQ(r.error, c.error);
         if (c.drawn) {

@@ -1,7 +1,8 @@
 // A small PICT writer for the tests and benchmarks of pictrender: version-1
 // and version-2 pictures, opcodes with their data, pixel images with their
-// rows packed as QuickDraw packs them; and a runner that hands the written
-// bytes to pictrender as a file and returns what it delivered.
+// rows packed as QuickDraw packs them, the pen, text and comment opcodes;
+// a runner that hands the written bytes to pictrender as a file and returns
+// what it delivered, and a view of that as text art.
 //
 //     pict::Picture p = pict::begin(2, {0, 0, 10, 20});
 //     pict::op(p, 0x1A);                         // RGBFgCol
@@ -12,6 +13,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host.h"
@@ -292,6 +295,14 @@ inline void bitmap(Picture& p, uint16_t opcode, const Rect& bounds, const Bytes&
     put_pixel_rows(p, opcode, pixels, width_of(bounds), 1, row_bytes);
 }
 
+// A black dot at (x, y) from a one-pixel bitmap: the tests' sign that the
+// stream was still in step where it stands (and, for text blocks, that no
+// block was open).
+inline void dot(Picture& p, uint16_t x, uint16_t y)
+{
+    bitmap(p, 0x90, {0, 0, 1, 1}, {1}, {0, 0, 1, 1}, {y, x, uint16_t(y + 1), uint16_t(x + 1)}, 0);
+}
+
 // An indexed pixel map of 1, 2, 4 or 8 bits (0x90/0x98, 0x91/0x99) with its
 // colour table.
 inline void indexed(Picture& p, uint16_t opcode, const Rect& bounds, uint16_t bits, const Bytes& pixels,
@@ -376,6 +387,168 @@ inline void direct16(Picture& p, const Rect& bounds, const std::vector<uint16_t>
     put_bytes(p.bytes, row_data(rows, row_bytes, row_bytes, true, 2));
 }
 
+// --- pen, lines, rectangles, polygons, text, comments ------------------------------
+
+inline void clip(Picture& p, const Rect& r)
+{
+    op(p, 0x01);
+    put16(p.bytes, 10);
+    put_rect(p.bytes, r);
+}
+
+// PnSize: the height word first.
+inline void pen_size(Picture& p, uint16_t width, uint16_t height)
+{
+    op(p, 0x07);
+    put16(p.bytes, height);
+    put16(p.bytes, width);
+}
+
+inline void pen_mode(Picture& p, uint16_t mode)
+{
+    op(p, 0x08);
+    put16(p.bytes, mode);
+}
+
+// PnPat: 8 rows, bit 7 the leftmost cell.
+inline void pen_pattern(Picture& p, const std::array<uint8_t, 8>& rows)
+{
+    op(p, 0x09);
+    put_bytes(p.bytes, rows);
+}
+
+inline void text_mode(Picture& p, uint16_t mode)
+{
+    op(p, 0x05);
+    put16(p.bytes, mode);
+}
+
+inline void colour(Picture& p, uint16_t opcode, const Rgb16& c)
+{
+    op(p, opcode);
+    put_rgb(p.bytes, c);
+}
+
+inline void line(Picture& p, uint16_t x1, uint16_t y1, uint16_t x2, uint16_t y2)
+{
+    op(p, 0x20);
+    put_point(p.bytes, x1, y1);
+    put_point(p.bytes, x2, y2);
+}
+
+inline void line_from(Picture& p, uint16_t x, uint16_t y)
+{
+    op(p, 0x21);
+    put_point(p.bytes, x, y);
+}
+
+// A short point: a signed horizontal byte, then a signed vertical byte.
+inline void short_line(Picture& p, uint16_t x, uint16_t y, int8_t dh, int8_t dv)
+{
+    op(p, 0x22);
+    put_point(p.bytes, x, y);
+    put8(p.bytes, uint8_t(dh));
+    put8(p.bytes, uint8_t(dv));
+}
+
+inline void short_line_from(Picture& p, int8_t dh, int8_t dv)
+{
+    op(p, 0x23);
+    put8(p.bytes, uint8_t(dh));
+    put8(p.bytes, uint8_t(dv));
+}
+
+// frameRect (0x30), paintRect (0x31) and the other rectangle opcodes.
+inline void rect_op(Picture& p, uint16_t opcode, const Rect& r)
+{
+    op(p, opcode);
+    put_rect(p.bytes, r);
+}
+
+struct XY {
+    int32_t x, y;
+};
+
+// paintPoly: its size word (10 + 4 a point), its bounding rectangle, its
+// points.
+inline void polygon(Picture& p, const std::vector<XY>& points, uint16_t opcode = 0x71)
+{
+    op(p, opcode);
+    put16(p.bytes, uint32_t(10 + 4 * points.size()));
+    int32_t top = 0, left = 0, bottom = 0, right = 0;
+    if (!points.empty()) {
+        top = bottom = points[0].y;
+        left = right = points[0].x;
+    }
+    for (const XY& q : points) {
+        top = std::min(top, q.y);
+        bottom = std::max(bottom, q.y);
+        left = std::min(left, q.x);
+        right = std::max(right, q.x);
+    }
+    put_rect(p.bytes, {uint16_t(top), uint16_t(left), uint16_t(bottom), uint16_t(right)});
+    for (const XY& q : points) put_point(p.bytes, uint16_t(q.x), uint16_t(q.y));
+}
+
+inline void long_text(Picture& p, uint16_t x, uint16_t y, const std::string& text)
+{
+    op(p, 0x28);
+    put_point(p.bytes, x, y);
+    put_string(p.bytes, text);
+}
+
+inline void dh_text(Picture& p, uint8_t dh, const std::string& text)
+{
+    op(p, 0x29);
+    put8(p.bytes, dh);
+    put_string(p.bytes, text);
+}
+
+inline void dv_text(Picture& p, uint8_t dv, const std::string& text)
+{
+    op(p, 0x2A);
+    put8(p.bytes, dv);
+    put_string(p.bytes, text);
+}
+
+inline void dhdv_text(Picture& p, uint8_t dh, uint8_t dv, const std::string& text)
+{
+    op(p, 0x2B);
+    put8(p.bytes, dh);
+    put8(p.bytes, dv);
+    put_string(p.bytes, text);
+}
+
+inline void short_comment(Picture& p, uint16_t kind)
+{
+    op(p, 0xA0);
+    put16(p.bytes, kind);
+}
+
+inline void long_comment(Picture& p, uint16_t kind, const Bytes& data)
+{
+    op(p, 0xA1);
+    put16(p.bytes, kind);
+    put16(p.bytes, uint32_t(data.size()));
+    put_bytes(p.bytes, data);
+}
+
+// A text-begin comment (kind 150): justification, flip, rotation, line
+// spacing, and a pad byte to its usual size of 6.
+inline void text_begin(Picture& p, uint16_t rotation)
+{
+    long_comment(p, 150, {1, 0, uint8_t(rotation >> 8), uint8_t(rotation), 2, 0});
+}
+
+// A text-centre comment (kind 154): vertical, then horizontal offset, each
+// a whole word and a fraction word.
+inline void text_centre(Picture& p, int16_t dx, int16_t dy)
+{
+    long_comment(p, 154, {uint8_t(uint16_t(dy) >> 8), uint8_t(dy), 0x80, 0, uint8_t(uint16_t(dx) >> 8), uint8_t(dx), 0, 0});
+}
+
+inline void text_end(Picture& p) { short_comment(p, 151); }
+
 // --- running pictrender -------------------------------------------------------------
 
 using Rgb = std::array<uint8_t, 3>;
@@ -397,6 +570,25 @@ struct Rendered {
         return {rgb[i], rgb[i + 1], rgb[i + 2]};
     }
 };
+
+// A rendered picture as rows of text: '#' for black, '.' for white, the
+// legend's letter for its colours, '?' for any other.
+inline std::vector<std::string> art(const Rendered& r, const std::vector<std::pair<Rgb, char>>& legend = {})
+{
+    std::vector<std::string> rows;
+    for (uint32_t y = 0; y < r.height; ++y) {
+        std::string row;
+        for (uint32_t x = 0; x < r.width; ++x) {
+            const Rgb c = r.at(x, y);
+            char cell = c == Rgb{0, 0, 0} ? '#' : c == Rgb{0xFF, 0xFF, 0xFF} ? '.' : '?';
+            for (const auto& [colour, letter] : legend)
+                if (c == colour) cell = letter;
+            row += cell;
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
 
 // A file name of its own for each call, in the temporary directory.
 inline std::string scratch_path(const char* stem)
